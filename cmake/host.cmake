@@ -1,0 +1,16 @@
+# Host (Linux) build: the packer, and the portable core's unit tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+find_package(ZLIB REQUIRED)
+
+add_subdirectory(tools/packer)
+
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian's googletest package)")
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+add_executable(core_tests ${CORE_SOURCES} ${CORE_TEST_SOURCES})
+target_include_directories(core_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(core_tests PRIVATE ${SANITIZE} -g)
+target_link_options(core_tests PRIVATE ${SANITIZE})
+target_link_libraries(core_tests PRIVATE gtest gtest_main ZLIB::ZLIB)
+add_test(NAME core_tests_sanitized COMMAND core_tests)

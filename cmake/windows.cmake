@@ -1,0 +1,53 @@
+# Windows build (i686 or x86_64): the launcher stub, its unit tests run under
+# Wine, and the test helper programs.
+enable_language(RC)
+
+# Everything is linked statically: the stub may need no MinGW runtime DLL.
+set(STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+# The Windows layer: thin wrappers that call Windows around the portable core.
+set(WIN_SOURCES
+  launcher/config_win.cpp
+  launcher/console_win.cpp
+  launcher/errors_win.cpp
+  launcher/exe_path_win.cpp
+  launcher/launcher_state.cpp
+  launcher/main_flow_win.cpp
+  launcher/temp_dir_win.cpp
+  jvm/locale_win.cpp
+)
+
+add_library(launcher_core STATIC ${CORE_SOURCES})
+target_include_directories(launcher_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(launcher_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                                                 _WIN32_WINNT=0x0601)
+
+add_library(launcher_win STATIC ${WIN_SOURCES})
+target_link_libraries(launcher_win PUBLIC launcher_core)
+
+# Statically imported DLLs are KnownDLLs only; everything else is loaded at run
+# time after the DLL search has been restricted.
+set(KNOWN_DLL_IMPORTS user32 gdi32 advapi32 shell32 ole32 oleaut32 comdlg32 kernel32)
+
+add_executable(launcher WIN32 launcher/entry_win.cpp launcher/log_win.cpp resources/launcher.rc)
+target_link_libraries(launcher PRIVATE launcher_win z ${KNOWN_DLL_IMPORTS})
+target_link_options(launcher PRIVATE ${STATIC_LINK} -s)
+set_target_properties(launcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+set_source_files_properties(resources/launcher.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/launcher.manifest;${CMAKE_SOURCE_DIR}/resources/launcher.ico")
+
+# Unit tests, cross-compiled and run under Wine through CTest.
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian's googletest package)")
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(WIN_TEST_SOURCES
+  tests/unit/exe_path_win_test.cpp
+  tests/unit/config_win_test.cpp
+)
+add_executable(unit_tests ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES})
+target_link_libraries(unit_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS})
+target_link_options(unit_tests PRIVATE ${STATIC_LINK})
+add_test(NAME unit_tests COMMAND unit_tests)
+
+add_subdirectory(tests/tools)

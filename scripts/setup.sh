@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Prepares a fresh Debian machine for building and testing the launcher:
+# installs the missing packages and initialises the project's Wine prefix.
+# Safe to run again; it only does what is still missing.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+
+packages=(
+  cmake ninja-build g++ make python3 python3-pytest
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
+  googletest nlohmann-json3-dev zlib1g-dev
+  wine wine64 wine32:i386 xvfb x11-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo_cmd dpkg --add-architecture i386
+  fi
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The project's own Wine prefix, so tests never touch a user's ~/.wine.
+export WINEPREFIX="$root/build/wineprefix"
+export WINEDEBUG=-all
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "setup: initialising Wine prefix $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  # No Mono or Gecko installers: the launcher needs neither.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
+echo "setup: ready"
