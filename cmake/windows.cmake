@@ -2,6 +2,10 @@
 # Wine, and the test helper programs.
 enable_language(RC)
 
+# Only the libraries named here are linked (CMake would add winspool and others).
+set(CMAKE_C_STANDARD_LIBRARIES "" CACHE STRING "" FORCE)
+set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "" FORCE)
+
 # Everything is linked statically: the stub may need no MinGW runtime DLL.
 set(STATIC_LINK -static -static-libgcc -static-libstdc++)
 
@@ -19,6 +23,7 @@ set(WIN_SOURCES
 
 add_library(launcher_core STATIC ${CORE_SOURCES})
 target_include_directories(launcher_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(launcher_core PUBLIC z)
 target_compile_definitions(launcher_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                  _WIN32_WINNT=0x0601)
 
@@ -38,7 +43,6 @@ set_source_files_properties(resources/launcher.rc PROPERTIES
 
 # Unit tests, cross-compiled and run under Wine through CTest.
 set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian's googletest package)")
-set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 set(WIN_TEST_SOURCES

@@ -31,6 +31,8 @@ constexpr std::int64_t kLastSectionHeaderBias = 16;
 
 // Offsets inside the block header.
 constexpr std::int64_t kHeaderSize = 20;      // magic, flag, CRC, covered length
+constexpr std::int64_t kCrcField = 8;         // uint32 expected CRC-32
+constexpr std::int64_t kCoveredLengthField = 12;  // int64 covered length
 constexpr std::int64_t kCoveredStart = 20;    // the CRC covers from the field N on
 
 // One-byte key the payload bytes are combined with by exclusive-or.

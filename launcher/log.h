@@ -16,3 +16,4 @@ void logError(const wchar* format, ...);
 wstring getLogFileName();
 // Set by the log switch before the first line is written.
 void requestLogKept();
+bool logKeptRequested();

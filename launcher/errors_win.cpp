@@ -1,0 +1,103 @@
+#include "launcher/errors.h"
+
+#include <cstdio>
+
+#include "launcher/config_store.h"
+#include "launcher/launcher_state.h"
+#include "launcher/log.h"
+#include "launcher/messages.h"
+#include "launcher/temp_dir.h"
+
+namespace {
+
+bool g_consoleOutput = false;
+HWND g_messageOwner = nullptr;
+
+// The long form of the log path, or the path unchanged when that fails.
+wstring longLogPath(const wstring& path) {
+    wchar_t buffer[kTextLimit];
+    DWORD n = GetLongPathNameW(path.c_str(), buffer, kTextLimit);
+    if (n == 0 || n >= kTextLimit) return path;
+    return wstring(buffer, n);
+}
+
+void writeToConsole(const wstring& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == INVALID_HANDLE_VALUE || out == nullptr || GetFileType(out) != FILE_TYPE_CHAR) {
+        // Redirected to a file or pipe: 8-bit text on standard error.
+        int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+        std::string narrow(size > 0 ? size : 0, '\0');
+        if (size > 0)
+            WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], size,
+                                nullptr, nullptr);
+        std::fprintf(stderr, "%s\n", narrow.c_str());
+        std::fflush(stderr);
+        return;
+    }
+    DWORD written = 0;
+    WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+    FlushFileBuffers(out);
+}
+
+}  // namespace
+
+void switchToConsoleOutput() { g_consoleOutput = true; }
+bool consoleOutputMode() { return g_consoleOutput; }
+void setMessageOwner(HWND owner) { g_messageOwner = owner; }
+HWND messageOwner() { return g_messageOwner; }
+
+void showErrorText(const wstring& message) {
+    const wstring logPath = getLogFileName();
+    const wstring text = withLogPath(message, logPath.empty() ? logPath : longLogPath(logPath));
+    if (!g_consoleOutput) {
+        const wstring caption = getMessageOrConfigText(1000);
+        MessageBoxW(g_messageOwner, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+        return;
+    }
+    writeToConsole(text);
+}
+
+void showConfiguredError(std::int32_t id, const wstring& argument) {
+    showErrorText(substitutePlaceholder(getMessageOrConfigText(id), argument));
+}
+
+void showConfiguredError(std::int32_t id, const std::string& argument) {
+    showConfiguredError(id, boundText(widenBytes(argument)));
+}
+
+void exitWithCleanup(int code) {
+    LauncherState& state = launcherState();
+    if (!state.languageRestart && !state.extractionDirectory.empty()) {
+        emptyDirectory(state.extractionDirectory, true);
+        RemoveDirectoryA(state.extractionDirectory.c_str());
+    }
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(code));
+}
+
+void fatalText(const wstring& message) {
+    showErrorText(message);
+    exitWithCleanup(1);
+}
+
+void fatalMessage(std::int32_t id) {
+    showErrorText(getMessageText(id));
+    exitWithCleanup(1);
+}
+
+void fatalConfiguredError(std::int32_t id, const wstring& argument) {
+    showConfiguredError(id, argument);
+    exitWithCleanup(1);
+}
+
+void fatalConfiguredError(std::int32_t id, const std::string& argument) {
+    showConfiguredError(id, argument);
+    exitWithCleanup(1);
+}
+
+void showInstallerMessage(std::int32_t messageId, HWND owner) {
+    const wstring text = getMessageText(messageId);
+    const wstring caption = getMessageText(20013);
+    MessageBoxW(owner, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+}

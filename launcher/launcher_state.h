@@ -1,0 +1,32 @@
+// Process-wide launcher state.  Written on the initial thread during start-up,
+// before any other thread exists, and read-only afterwards (the main flow's own
+// fields are written only by the thread that runs the main flow).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "launcher/command_line.h"
+#include "launcher/text.h"
+
+struct LauncherState {
+    bool quiet = false;
+    bool languageRestart = false;
+    bool extractAndExit = false;
+    bool integrityCheckEnabled = true;
+    bool manualJre = false;
+    bool splashRequested = false;
+    bool consoleInUse = false;
+    bool noProgressDialog = false;
+    std::string productName = "tovrix";
+    wstring productNameWide = W("tovrix");
+    HINSTANCE instance = nullptr;
+    // Main flow fields.
+    bool payloadFilesMissing = false;
+    bool jreIncluded = false;
+    int progressBase = 100;
+    std::string extractionDirectory;  // 8-bit path, empty when none
+};
+
+LauncherState& launcherState();

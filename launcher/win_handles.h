@@ -1,0 +1,87 @@
+// RAII owners for the Windows handle kinds the launcher uses.  Each knows which
+// value means "no handle", so a failed open is never closed and a successful
+// one is always closed when its operation ends.
+#pragma once
+
+#include <windows.h>
+
+template <typename Traits>
+class UniqueResource {
+public:
+    using Handle = typename Traits::Handle;
+    UniqueResource() = default;
+    explicit UniqueResource(Handle handle) : handle_(handle) {}
+    ~UniqueResource() { reset(); }
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    UniqueResource(UniqueResource&& other) noexcept : handle_(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    Handle get() const { return handle_; }
+    bool valid() const { return handle_ != Traits::invalid(); }
+    explicit operator bool() const { return valid(); }
+    Handle release() {
+        Handle h = handle_;
+        handle_ = Traits::invalid();
+        return h;
+    }
+    void reset(Handle handle = Traits::invalid()) {
+        if (valid()) Traits::close(handle_);
+        handle_ = handle;
+    }
+    // For APIs that return the handle through an out parameter.
+    Handle* put() {
+        reset();
+        return &handle_;
+    }
+
+private:
+    Handle handle_ = Traits::invalid();
+};
+
+// Files, pipes and find handles use INVALID_HANDLE_VALUE; processes, threads
+// and most kernel objects use NULL.
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Handle h) { CloseHandle(h); }
+};
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle h) { CloseHandle(h); }
+};
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Handle h) { FindClose(h); }
+};
+struct RegKeyTraits {
+    using Handle = HKEY;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle h) { RegCloseKey(h); }
+};
+struct ModuleTraits {
+    using Handle = HMODULE;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle h) { FreeLibrary(h); }
+};
+
+using UniqueFile = UniqueResource<FileHandleTraits>;
+using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;
+using UniqueFind = UniqueResource<FindHandleTraits>;
+using UniqueRegKey = UniqueResource<RegKeyTraits>;
+using UniqueModule = UniqueResource<ModuleTraits>;
+
+// Looks up a function of a system library at run time.  The library is taken
+// when already loaded, else loaded from the system directory only.
+template <typename Function>
+Function systemFunction(const wchar_t* library, const char* name) {
+    HMODULE module = GetModuleHandleW(library);
+    if (!module) module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
