@@ -174,11 +174,13 @@ LoadResult readConfigurationBlock(BlockReader& reader, ConfigStore& store,
     LoadResult result;
     std::int32_t magic = 0, flag = 0, crc = 0;
     std::int64_t covered = 0;
-    if (!locateOverlay(reader) || !reader.readInt(magic)) {
+    if (!locateOverlay(reader)) {
         result.failure = reader.failure();
         return result;
     }
-    if (static_cast<std::uint32_t>(magic) != block::kMagic) {
+    // A stub without appended data ends right after its last section: no
+    // magic there either.
+    if (!reader.readInt(magic) || static_cast<std::uint32_t>(magic) != block::kMagic) {
         result.badMagic = true;
         return result;
     }
