@@ -1,0 +1,533 @@
+// dialog_watcher: starts a program, records every dialog window it shows and
+// answers it by pressing a button, then returns the program's exit code.
+//
+//   dialog_watcher --out RECORD.txt [--press BUTTON[,BUTTON...]] [--timeout MS]
+//                  [--class NAME] [--no-window-ok] -- PROGRAM [ARGS...]
+//
+// BUTTON is a control id ("1", "7"), a symbolic id ("IDOK", "IDCANCEL",
+// "IDYES", "IDNO", ...) or the button's text (accelerator "&" ignored). The
+// default is the dialog's default button (DM_GETDEFID), else IDOK. With a
+// comma-separated list the n-th window gets the n-th entry; windows after the
+// end of the list get the last one.
+//
+// Only visible top-level windows of the started process count, and of those
+// only windows of class NAME ("#32770", the class of message boxes and
+// standard dialogs, unless --class says otherwise; "*" takes every class).
+//
+// RECORD.txt, UTF-8, one block per window in the order they appeared:
+//
+//   window <n>
+//   caption: <text>
+//   control <id> <class>: <text>      (one per child control, z-order)
+//   pressed <id>
+//   end
+//
+// Texts are escaped so that each stays on one line: backslash as "\\",
+// line feed as "\n", carriage return as "\r", tab as "\t".
+//
+// When no window appears within the timeout (default 20,000 ms), or the
+// program ends without showing one, the record gets the line "no window";
+// without --no-window-ok the watcher then ends the program and exits 250.
+// A window that does not close within the timeout after its button was
+// pressed gives the line "not closed", ends the program and exits 251.
+// Usage errors exit 252, a program that cannot be started 253.
+// Otherwise the exit code is the program's, also printed as "exit code: N".
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitNoWindow = 250;
+constexpr int kExitNotClosed = 251;
+constexpr int kExitUsage = 252;
+constexpr int kExitStartFailed = 253;
+constexpr DWORD kPollMilliseconds = 50;
+constexpr UINT kMessageTimeoutMilliseconds = 2000;
+
+// Owns a kernel handle; NULL and INVALID_HANDLE_VALUE both mean "none".
+class Handle {
+public:
+    explicit Handle(HANDLE h = nullptr) : h_(h) {}
+    ~Handle() {
+        if (valid()) CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+struct Options {
+    std::wstring out;
+    std::vector<std::wstring> press;  // empty: default button
+    DWORD timeout = 20000;
+    std::wstring windowClass = L"#32770";
+    bool noWindowOk = false;
+    std::vector<std::wstring> command;
+};
+
+std::string toUtf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string result(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], n,
+                        nullptr, nullptr);
+    return result;
+}
+
+std::wstring escapeLine(const std::wstring& text) {
+    std::wstring result;
+    for (wchar_t c : text) {
+        switch (c) {
+            case L'\\': result += L"\\\\"; break;
+            case L'\n': result += L"\\n"; break;
+            case L'\r': result += L"\\r"; break;
+            case L'\t': result += L"\\t"; break;
+            default: result += c;
+        }
+    }
+    return result;
+}
+
+// Appends lines to the record file, opening and closing it for each write so
+// that the record is complete on disk whatever happens to the watcher later.
+class Record {
+public:
+    explicit Record(std::wstring path) : path_(std::move(path)) {}
+
+    bool reset() { return write(CREATE_ALWAYS, std::wstring()); }
+    bool line(const std::wstring& text) { return write(OPEN_ALWAYS, text + L"\n"); }
+
+private:
+    bool write(DWORD disposition, const std::wstring& text) {
+        Handle file(CreateFileW(path_.c_str(), FILE_APPEND_DATA | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return false;
+        if (text.empty()) return true;
+        SetFilePointer(file.get(), 0, nullptr, FILE_END);
+        std::string bytes = toUtf8(text);
+        DWORD written = 0;
+        return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                         nullptr) != 0 &&
+               written == bytes.size();
+    }
+
+    std::wstring path_;
+};
+
+// Quotes one argument so that the C runtime's argument splitting (and
+// CommandLineToArgvW) gives it back unchanged.
+std::wstring quoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring result = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') {
+            result.append(backslashes * 2 + 1, L'\\');
+        } else {
+            result.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        result += c;
+    }
+    result.append(backslashes * 2, L'\\');
+    result += L'"';
+    return result;
+}
+
+std::vector<std::wstring> splitList(const std::wstring& text) {
+    std::vector<std::wstring> items;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = text.find(L',', start);
+        items.push_back(text.substr(start, comma - start));
+        if (comma == std::wstring::npos) break;
+        start = comma + 1;
+    }
+    return items;
+}
+
+bool parseOptions(int argc, wchar_t** argv, Options& options) {
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == L"--") {
+            ++i;
+            break;
+        } else if (arg == L"--out" && hasValue) {
+            options.out = argv[++i];
+        } else if (arg == L"--press" && hasValue) {
+            options.press = splitList(argv[++i]);
+        } else if (arg == L"--timeout" && hasValue) {
+            wchar_t* end = nullptr;
+            unsigned long value = std::wcstoul(argv[++i], &end, 10);
+            if (end == nullptr || *end != L'\0') return false;
+            options.timeout = static_cast<DWORD>(value);
+        } else if (arg == L"--class" && hasValue) {
+            options.windowClass = argv[++i];
+        } else if (arg == L"--no-window-ok") {
+            options.noWindowOk = true;
+        } else {
+            return false;
+        }
+    }
+    for (; i < argc; ++i) options.command.push_back(argv[i]);
+    return !options.out.empty() && !options.command.empty();
+}
+
+std::wstring className(HWND window) {
+    wchar_t buffer[256] = {};
+    GetClassNameW(window, buffer, 256);
+    return buffer;
+}
+
+// WM_GETTEXT works across processes for every window; GetWindowTextW would
+// only give the caption of another process's top-level windows.
+std::wstring windowText(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
+                             kMessageTimeoutMilliseconds, &length)) {
+        return std::wstring();
+    }
+    std::vector<wchar_t> buffer(length + 2, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &copied)) {
+        return std::wstring();
+    }
+    return std::wstring(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
+}
+
+struct FindContext {
+    DWORD processId;
+    const std::wstring* windowClass;
+    const std::set<HWND>* handled;
+    HWND found;
+};
+
+BOOL CALLBACK findWindow(HWND window, LPARAM param) {
+    auto* context = reinterpret_cast<FindContext*>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != context->processId || !IsWindowVisible(window)) return TRUE;
+    if (context->handled->count(window) != 0) return TRUE;
+    if (*context->windowClass != L"*" && className(window) != *context->windowClass) return TRUE;
+    context->found = window;
+    return FALSE;
+}
+
+HWND findNewWindow(DWORD processId, const std::wstring& windowClass, const std::set<HWND>& handled) {
+    FindContext context{processId, &windowClass, &handled, nullptr};
+    EnumWindows(findWindow, reinterpret_cast<LPARAM>(&context));
+    return context.found;
+}
+
+std::vector<HWND> childControls(HWND window) {
+    std::vector<HWND> controls;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        controls.push_back(child);
+    }
+    return controls;
+}
+
+std::wstring withoutAccelerators(const std::wstring& text) {
+    std::wstring result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'&' && i + 1 < text.size()) ++i;
+        result += text[i];
+    }
+    return result;
+}
+
+bool symbolicId(const std::wstring& name, int& id) {
+    static const struct {
+        const wchar_t* name;
+        int id;
+    } kIds[] = {{L"IDOK", IDOK},       {L"IDCANCEL", IDCANCEL}, {L"IDABORT", IDABORT},
+                {L"IDRETRY", IDRETRY}, {L"IDIGNORE", IDIGNORE}, {L"IDYES", IDYES},
+                {L"IDNO", IDNO},       {L"IDCLOSE", IDCLOSE},   {L"IDHELP", IDHELP},
+                {L"IDTRYAGAIN", IDTRYAGAIN}, {L"IDCONTINUE", IDCONTINUE}};
+    for (const auto& entry : kIds) {
+        if (name == entry.name) {
+            id = entry.id;
+            return true;
+        }
+    }
+    if (name.empty()) return false;
+    wchar_t* end = nullptr;
+    long value = std::wcstol(name.c_str(), &end, 10);
+    if (end == nullptr || *end != L'\0') return false;
+    id = static_cast<int>(value);
+    return true;
+}
+
+// The control id to press in `window` for the button spec. The default
+// button is the push button with the default style (message boxes mark it
+// only that way; Wine's DM_GETDEFID answers IDOK for them), else the answer
+// of DM_GETDEFID when that names an existing control, else IDOK.
+int chooseButton(HWND window, const std::wstring& spec) {
+    int id = IDOK;
+    if (spec.empty()) {
+        for (HWND child : childControls(window)) {
+            LONG style = GetWindowLongW(child, GWL_STYLE);
+            if (className(child) == L"Button" && (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+                return GetDlgCtrlID(child);
+            }
+        }
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(window, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG,
+                                kMessageTimeoutMilliseconds, &result) &&
+            HIWORD(result) == DC_HASDEFID && GetDlgItem(window, LOWORD(result)) != nullptr) {
+            id = LOWORD(result);
+        }
+        return id;
+    }
+    if (symbolicId(spec, id)) return id;
+    for (HWND child : childControls(window)) {
+        if (withoutAccelerators(windowText(child)) == withoutAccelerators(spec)) {
+            return GetDlgCtrlID(child);
+        }
+    }
+    return IDOK;
+}
+
+// A posted WM_COMMAND with BN_CLICKED works whether or not the dialog is in
+// the foreground (BM_CLICK needs the button to take the mouse capture).
+void press(HWND window, int id) {
+    HWND button = GetDlgItem(window, id);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+}
+
+// Owns a memory device context with a 32-bit bitmap of the given size
+// selected into it.
+class Canvas {
+public:
+    Canvas(HDC reference, int width, int height)
+        : dc_(CreateCompatibleDC(reference)), bitmap_(CreateCompatibleBitmap(reference, width, height)),
+          width_(width), height_(height) {
+        if (dc_ != nullptr && bitmap_ != nullptr) old_ = SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        if (old_ != nullptr) SelectObject(dc_, old_);
+        if (bitmap_ != nullptr) DeleteObject(bitmap_);
+        if (dc_ != nullptr) DeleteDC(dc_);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+    bool valid() const { return old_ != nullptr; }
+    HDC dc() const { return dc_; }
+
+    std::vector<COLORREF> pixels() const {
+        std::vector<COLORREF> result;
+        for (int y = 0; y < height_; ++y) {
+            for (int x = 0; x < width_; ++x) result.push_back(GetPixel(dc_, x, y));
+        }
+        return result;
+    }
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ old_ = nullptr;
+    int width_;
+    int height_;
+};
+
+// Names the standard icon a static icon control shows: "error", "warning",
+// "question", "information", "other" or "none". Icon handles of another
+// process cannot be read (Wine answers ERROR_INVALID_CURSOR_HANDLE), so the
+// control's pixels are taken from the screen and compared with each standard
+// icon drawn here on the control's background colour.
+std::wstring iconName(HWND control) {
+    if (!IsWindowVisible(control)) return L"none";
+    RECT area = {};
+    GetWindowRect(control, &area);
+    int width = area.right - area.left;
+    int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return L"none";
+    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    HDC screen = GetDC(nullptr);
+    Canvas shown(screen, width, height);
+    std::wstring name = L"unknown";
+    if (shown.valid() && BitBlt(shown.dc(), 0, 0, width, height, screen, area.left, area.top, SRCCOPY)) {
+        std::vector<COLORREF> shownPixels = shown.pixels();
+        COLORREF background = shownPixels.front();
+        bool blank = true;
+        for (COLORREF pixel : shownPixels) blank = blank && pixel == background;
+        name = blank ? L"none" : L"other";
+        static const struct {
+            const wchar_t* name;
+            LPCWSTR resource;
+        } kIcons[] = {{L"error", IDI_ERROR}, {L"warning", IDI_WARNING},
+                      {L"question", IDI_QUESTION}, {L"information", IDI_INFORMATION}};
+        for (const auto& entry : kIcons) {
+            Canvas drawn(screen, width, height);
+            if (!drawn.valid()) continue;
+            HBRUSH brush = CreateSolidBrush(background);
+            RECT all = {0, 0, width, height};
+            FillRect(drawn.dc(), &all, brush);
+            DeleteObject(brush);
+            DrawIconEx(drawn.dc(), 0, 0, LoadIconW(nullptr, entry.resource), 0, 0, 0, nullptr, DI_NORMAL);
+            if (!blank && drawn.pixels() == shownPixels) {
+                name = entry.name;
+                break;
+            }
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    return name;
+}
+
+void recordWindow(Record& record, int number, HWND window) {
+    record.line(L"window " + std::to_wstring(number));
+    record.line(L"caption: " + escapeLine(windowText(window)));
+    for (HWND child : childControls(window)) {
+        record.line(L"control " + std::to_wstring(GetDlgCtrlID(child)) + L" " + className(child) +
+                    L": " + escapeLine(windowText(child)));
+    }
+    for (HWND child : childControls(window)) {
+        if (className(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            record.line(L"icon: " + iconName(child));
+        }
+    }
+}
+
+bool processEnded(HANDLE process, DWORD waitMilliseconds) {
+    return WaitForSingleObject(process, waitMilliseconds) == WAIT_OBJECT_0;
+}
+
+int finish(HANDLE process) {
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    std::printf("exit code: %lu\n", static_cast<unsigned long>(code));
+    std::fflush(stdout);
+    return static_cast<int>(code);
+}
+
+int abandon(HANDLE process, int code) {
+    TerminateProcess(process, static_cast<UINT>(code));
+    WaitForSingleObject(process, 5000);
+    std::printf("exit code: %d\n", code);
+    std::fflush(stdout);
+    return code;
+}
+
+int watch(const Options& options, HANDLE process, DWORD processId, Record& record) {
+    std::set<HWND> handled;
+    int windows = 0;
+    DWORD waitStart = GetTickCount();
+    for (;;) {
+        HWND window = findNewWindow(processId, options.windowClass, handled);
+        if (window == nullptr) {
+            if (processEnded(process, kPollMilliseconds)) break;
+            if (windows == 0 && !options.noWindowOk && GetTickCount() - waitStart >= options.timeout) {
+                record.line(L"no window");
+                return abandon(process, kExitNoWindow);
+            }
+            continue;
+        }
+        // Give the dialog a moment to finish its initialisation after it became visible.
+        Sleep(100);
+        ++windows;
+        recordWindow(record, windows, window);
+        std::wstring spec;
+        if (!options.press.empty()) {
+            size_t index = static_cast<size_t>(windows - 1);
+            spec = options.press[index < options.press.size() ? index : options.press.size() - 1];
+        }
+        int id = chooseButton(window, spec);
+        record.line(L"pressed " + std::to_wstring(id));
+        record.line(L"end");
+        handled.insert(window);
+
+        // Press until the window is gone; retry now and then in case the first
+        // press arrived before the dialog's message loop was running.
+        DWORD pressStart = GetTickCount();
+        DWORD lastPress = pressStart;
+        press(window, id);
+        while (IsWindow(window) && IsWindowVisible(window)) {
+            if (processEnded(process, kPollMilliseconds)) break;
+            DWORD now = GetTickCount();
+            if (now - pressStart >= options.timeout) {
+                record.line(L"not closed");
+                return abandon(process, kExitNotClosed);
+            }
+            if (now - lastPress >= 2000) {
+                press(window, id);
+                lastPress = now;
+            }
+        }
+        // A handle value may be reused for a later window once this one is destroyed.
+        if (!IsWindow(window)) handled.erase(window);
+    }
+    if (windows == 0) {
+        record.line(L"no window");
+        if (!options.noWindowOk) {
+            DWORD code = 0;
+            GetExitCodeProcess(process, &code);
+            std::printf("exit code: %d (the program ended with %lu without a window)\n", kExitNoWindow,
+                        static_cast<unsigned long>(code));
+            return kExitNoWindow;
+        }
+    }
+    return finish(process);
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    Options options;
+    bool ok = argv != nullptr && parseOptions(argc, argv, options);
+    if (argv != nullptr) LocalFree(argv);
+    if (!ok) {
+        std::fprintf(stderr,
+                     "usage: dialog_watcher --out RECORD [--press BUTTON[,BUTTON...]] [--timeout MS]\n"
+                     "                      [--class NAME] [--no-window-ok] -- PROGRAM [ARGS...]\n");
+        return kExitUsage;
+    }
+
+    Record record(options.out);
+    if (!record.reset()) {
+        std::fprintf(stderr, "dialog_watcher: cannot write the record file\n");
+        return kExitUsage;
+    }
+
+    std::wstring commandLine;
+    for (const auto& arg : options.command) {
+        if (!commandLine.empty()) commandLine += L' ';
+        commandLine += quoteArgument(arg);
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        std::fprintf(stderr, "dialog_watcher: cannot start the program (error %lu)\n",
+                     static_cast<unsigned long>(GetLastError()));
+        return kExitStartFailed;
+    }
+    Handle process(info.hProcess);
+    Handle thread(info.hThread);
+    return watch(options, process.get(), info.dwProcessId, record);
+}
