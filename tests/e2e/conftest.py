@@ -1,0 +1,51 @@
+"""Fixtures of the end-to-end tests: the two Windows targets, the Wine session
+(one Xvfb and the prefix's wineserver, stopped at the end) and a clean launch
+log directory."""
+
+import shutil
+
+import pytest
+
+import harness
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "dialogs: runs under Xvfb through the dialog watcher")
+
+
+@pytest.fixture(scope="session", autouse=True)
+def wine_session():
+    """Stops Xvfb and the prefix's wineserver after the last test."""
+    yield
+    if shutil.which("wine") is not None:
+        harness.shutdown()
+
+
+def _require(path, what):
+    if shutil.which("wine") is None:
+        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
+    if not path.exists():
+        pytest.skip(f"{what} is not built: {path}")
+
+
+@pytest.fixture(params=harness.TARGETS)
+def tools_target(request):
+    """A target whose helper programs (watcher, probe) are built."""
+    _require(harness.watcher_path(request.param), "the dialog watcher")
+    _require(harness.probe_path(request.param), "the Wine probe")
+    return request.param
+
+
+@pytest.fixture(params=harness.TARGETS)
+def target(request):
+    """A target whose launcher stub and dialog watcher are built."""
+    _require(harness.stub_path(request.param), "the launcher stub")
+    _require(harness.watcher_path(request.param), "the dialog watcher")
+    return request.param
+
+
+@pytest.fixture
+def logs():
+    """The launch log directory, emptied of earlier logs."""
+    harness.LogDir.clear()
+    yield harness.LogDir
