@@ -70,6 +70,10 @@ void exitWithCleanup(int code) {
     LauncherState& state = launcherState();
     if (!state.languageRestart && !state.extractionDirectory.empty()) {
         emptyDirectory(state.extractionDirectory, true);
+        // Windows does not remove a process's current directory, and the main
+        // flow works inside the extraction directory: step out of it first.
+        const std::string parent = state.extractionDirectory + "\\..";
+        SetCurrentDirectoryA(parent.c_str());
         RemoveDirectoryA(state.extractionDirectory.c_str());
     }
     std::fflush(nullptr);

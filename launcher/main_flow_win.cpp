@@ -2,15 +2,22 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+
+#include <algorithm>
 #include <vector>
 
+#include "jvm/expand.h"
 #include "launcher/config.h"
 #include "launcher/config_store.h"
 #include "launcher/console.h"
 #include "launcher/errors.h"
+#include "launcher/exe_path.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/log_policy.h"
+#include "launcher/path_ops.h"
+#include "launcher/temp_dir.h"
 #include "launcher/win_handles.h"
 
 namespace {
@@ -47,9 +54,57 @@ void showLogPrompt() {
     CloseHandle(info.hProcess);
 }
 
+// The "-temp" switch: the first "-temp" or "/temp" names a directory to use as
+// temporary base.  A usable one stays in the vector (the Java side sees it);
+// an unusable one is removed together with its switch.
+void takeManualTempDirectory(ArgumentVector& arguments) {
+    auto it = std::find_if(arguments.begin(), arguments.end(),
+                           [](const wstring& word) { return word == L"-temp" || word == L"/temp"; });
+    if (it == arguments.end()) return;
+    if (it + 1 != arguments.end() && !(it + 1)->empty()) {
+        const wstring wide = *(it + 1);
+        bool lost = false;
+        std::string narrow;
+        bool usable = probeTempBase(wide, false, true);
+        if (usable) {
+            narrow = toFileCodePage(wide, lost);
+            usable = !lost && probeTempBase(narrow, false, true);
+            if (!usable) {
+                // The 8.3 form exists for exactly the names the code page cannot
+                // hold, so its own long name is not checked again.
+                wchar_t shortForm[kTextLimit];
+                DWORD n = GetShortPathNameW(wide.c_str(), shortForm, kTextLimit);
+                narrow = (n && n < kTextLimit) ? toFileCodePage(wstring(shortForm, n), lost) : std::string();
+                usable = !lost && probeTempBase(narrow, false, false);
+            }
+        }
+        if (usable) {
+            logMessage(L"Using manual temp dir %s (%S)", wide.c_str(), narrow.c_str());
+            setManualTempBase(wide, narrow);
+            return;
+        }
+        logMessage(L"Manual temp dir not usable %s (%S)", wide.c_str(), narrow.c_str());
+        it = arguments.erase(it + 1) - 1;
+    }
+    arguments.erase(it);
+}
+
+// Configuration id 146: the working directory, relative to the executable.
+void changeWorkingDirectory() {
+    wstring directory = getConfigWideString(146, kTextLimit);
+    if (directory.empty()) {
+        logMessage(L"working directory unchanged");
+        return;
+    }
+    expandVariables(directory, true);
+    directory = makeAbsolute(directory, true);
+    SetCurrentDirectoryW(directory.c_str());
+    logMessage(L"change working directory to %s", directory.c_str());
+}
+
 }  // namespace
 
-void initLauncher(HINSTANCE instance, ArgumentVector& arguments, bool /*scanTempSwitch*/) {
+void initLauncher(HINSTANCE instance, ArgumentVector& arguments, bool scanTempSwitch) {
     LauncherState& state = launcherState();
     state.instance = instance;
     state.extractionDirectory.clear();
@@ -58,6 +113,7 @@ void initLauncher(HINSTANCE instance, ArgumentVector& arguments, bool /*scanTemp
         arguments.erase(arguments.begin() + 1);
         requestLogKept();
     }
+    if (scanTempSwitch) takeManualTempDirectory(arguments);
 
     loadConfiguration(arguments);
 
@@ -65,6 +121,7 @@ void initLauncher(HINSTANCE instance, ArgumentVector& arguments, bool /*scanTemp
         state.productName = "kelpa";
         state.productNameWide = L"kelpa";
     }
+    if (!state.languageRestart) changeWorkingDirectory();
     if (logKeptRequested()) showLogPrompt();
 }
 
@@ -94,6 +151,102 @@ void applySwitches(const ArgumentVector& arguments) {
     }
 }
 
+namespace {
+
+// Changes to the extraction directory; a failure is logged, not fatal.
+void enterExtractionDirectory() {
+    const std::string& directory = launcherState().extractionDirectory;
+    if (!SetCurrentDirectoryA(directory.c_str()))
+        logError(L"Could not change working dir to %S (%d)", directory.c_str(), static_cast<int>(GetLastError()));
+}
+
+std::string currentDirectory() {
+    char buffer[kTextLimit];
+    DWORD n = GetCurrentDirectoryA(kTextLimit, buffer);
+    return (n && n < kTextLimit) ? std::string(buffer, n) : std::string();
+}
+
+// A language restart runs in the extraction directory of the earlier run;
+// it is reused when the Java side's runtime files are still there.
+bool earlierExtractionComplete() {
+    LauncherState& state = launcherState();
+    state.extractionDirectory = currentDirectory();
+    if (!fileExists(state.extractionDirectory + "\\tvxruntime.jar")) {
+        logMessage(L"could not find tvxruntime.jar");
+        state.payloadFilesMissing = true;
+    } else if (!fileExists(state.extractionDirectory + "\\tvxparams.conf")) {
+        logMessage(L"could not find tvxparams.conf");
+        state.payloadFilesMissing = true;
+    }
+    if (state.payloadFilesMissing) state.extractionDirectory.clear();
+    return !state.payloadFilesMissing;
+}
+
+void extractInstallerFiles(HWND progressWindow) {
+    LauncherState& state = launcherState();
+    if (state.extractAndExit) {
+        state.extractionDirectory = getExecutablePath() + ".test";
+        logMessage(L"Extracted dir: %S", state.extractionDirectory.c_str());
+        if (!CreateDirectoryA(state.extractionDirectory.c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            logMessage(L"Could not create dir %S (%d)", state.extractionDirectory.c_str(),
+                       static_cast<int>(GetLastError()));
+            fatalConfiguredError(1009, std::string("70"));
+        }
+    } else {
+        createTempDirectory();
+    }
+    enterExtractionDirectory();
+    const int result = extractPayload();
+    if (result != 0) {
+        if (!state.quiet) showInstallerMessage(result == 2 ? 20018 : 20016, progressWindow);
+        exitWithCleanup(1);
+    }
+}
+
+// Does the installer carry its own Java runtime ("jre.tar.gz", or on a
+// language restart the "jre" directory the earlier run unpacked)?
+bool findIncludedJre() {
+    LauncherState& state = launcherState();
+    const std::string current = currentDirectory();
+    logMessage(L"Current working dir: %S", current.c_str());
+    const std::string archive = resolveAgainst(current + "\\", std::string("jre.tar.gz"));
+    logMessage(L"Full JRE path: %S", archive.c_str());
+    bool included = fileExists(archive);
+    if (!included && state.languageRestart && !state.payloadFilesMissing) {
+        logMessage(L"Checking restart JRE: %S", archive.c_str());
+        const std::string unpacked = resolveAgainst(current + "\\", std::string("jre"));
+        logMessage(L"Checking extracted JRE: %S", unpacked.c_str());
+        included = fileExists(unpacked);
+    }
+    logMessage(included ? L"JRE included" : L"No JRE included");
+    if (state.manualJre && included) {
+        logMessage(L"Included JRE not used because of manual switch");
+        included = false;
+    }
+    return included;
+}
+
+// Extract-and-exit: records where the Java side's data begins and ends the
+// process at once, leaving the extracted files in place.
+[[noreturn]] void writeUnextractedPositionAndExit() {
+    FILE* out = std::fopen("unextracted.txt", "w");
+    if (!out) {
+        logError(L"Could not write file with unextracted position");
+        fatalConfiguredError(1009, std::string("71"));
+    }
+    std::fprintf(out, "%lld", static_cast<long long>(unextractedPosition()));
+    const bool written = std::fclose(out) == 0;
+    if (!written) {
+        logError(L"Could not write file with unextracted position");
+        fatalConfiguredError(1009, std::string("71"));
+    }
+    std::fflush(nullptr);
+    ExitProcess(0);
+}
+
+}  // namespace
+
 void runMainFlow(HWND progressWindow) {
     LauncherState& state = launcherState();
     logMessage(L"Starting work");
@@ -102,16 +255,20 @@ void runMainFlow(HWND progressWindow) {
         SendMessageW(bar, PBM_SETPOS, 1, 0);
         SendMessageW(bar, PBM_SETRANGE32, 0, 400);
     }
-    if (state.languageRestart) {
-        logError(L"language restart is not supported by this launcher build");
-        fatalText(L"Internal Error: language restart is not supported by this launcher build");
-    }
-    verifyInstallerIntegrity(progressWindow);
+    const bool reuseEarlierExtraction = state.languageRestart && earlierExtractionComplete();
+    if (!state.languageRestart) verifyInstallerIntegrity(progressWindow);
+    if (!reuseEarlierExtraction) extractInstallerFiles(progressWindow);
 
-    // Extraction, the Java runtime choice and the JVM start follow the check;
-    // this build ends here rather than pretend to start the installer.
-    logError(L"payload extraction is not supported by this launcher build");
-    fatalText(L"Internal Error: payload extraction is not supported by this launcher build");
+    state.jreIncluded = findIncludedJre();
+
+    // Choosing the Java runtime and starting it follow here; this build stops
+    // before them (extract-and-exit needs neither).
+    if (state.extractAndExit) {
+        enterExtractionDirectory();
+        writeUnextractedPositionAndExit();
+    }
+    logError(L"choosing a Java runtime is not supported by this launcher build");
+    fatalText(L"Internal Error: choosing a Java runtime is not supported by this launcher build");
 }
 
 void requestReboot() {
