@@ -22,6 +22,11 @@ set(WIN_SOURCES
   jvm/locale_win.cpp
 )
 
+# JNI: the host JDK's jni.h with the project's own Windows jni_md.h.
+find_path(JNI_HEADER_DIR jni.h
+  HINTS $ENV{JAVA_HOME}/include /usr/lib/jvm/default-java/include /usr/lib/jvm/java-17-openjdk-amd64/include
+  NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+
 add_library(launcher_core STATIC ${CORE_SOURCES})
 target_include_directories(launcher_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(launcher_core PUBLIC z)
@@ -30,6 +35,7 @@ target_compile_definitions(launcher_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_
 
 add_library(launcher_win STATIC ${WIN_SOURCES})
 target_link_libraries(launcher_win PUBLIC launcher_core)
+target_include_directories(launcher_win PUBLIC ${CMAKE_SOURCE_DIR}/jvm/jni ${JNI_HEADER_DIR})
 
 # Statically imported DLLs are KnownDLLs only; everything else is loaded at run
 # time after the DLL search has been restricted.
