@@ -18,6 +18,7 @@ set(WIN_SOURCES
   launcher/launcher_state.cpp
   launcher/main_flow_win.cpp
   launcher/temp_dir_win.cpp
+  frontend/startup_markers_win.cpp
   jvm/expand_win.cpp
   jvm/locale_win.cpp
 )
