@@ -36,4 +36,5 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+bash "$root/scripts/fetch_java.sh"
 echo "setup: ready"
