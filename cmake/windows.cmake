@@ -21,6 +21,7 @@ set(WIN_SOURCES
   frontend/startup_markers_win.cpp
   jvm/expand_win.cpp
   jvm/locale_win.cpp
+  jvm/vm_options_win.cpp
 )
 
 # JNI: the host JDK's jni.h with the project's own Windows jni_md.h.
@@ -56,6 +57,7 @@ add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 set(WIN_TEST_SOURCES
   tests/unit/exe_path_win_test.cpp
   tests/unit/config_win_test.cpp
+  tests/unit/vm_options_win_test.cpp
 )
 add_executable(unit_tests ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS})

@@ -220,7 +220,8 @@ std::vector<std::string> assembleVmOptions(const std::vector<std::string>& prope
                                            const ArgumentVector& words, const VmOptionInputs& inputs,
                                            const VmOptionServices& services);
 
-#ifdef _WIN32
+// The Windows layer's part; the portable core compiles without the JNI headers.
+#if defined(_WIN32) && __has_include(<jni.h>)
 #include <jni.h>
 
 // The option strings and the JNI init arguments that point into them (JNI
