@@ -22,6 +22,10 @@ set(WIN_SOURCES
   jvm/expand_win.cpp
   jvm/locale_win.cpp
   jvm/vm_options_win.cpp
+  jvm/java_probe_win.cpp
+  jvm/jvm_registry_win.cpp
+  jvm/jvm_dll_win.cpp
+  jvm/jvm_search_win.cpp
 )
 
 # JNI: the host JDK's jni.h with the project's own Windows jni_md.h.
@@ -43,7 +47,38 @@ target_include_directories(launcher_win PUBLIC ${CMAKE_SOURCE_DIR}/jvm/jni ${JNI
 # time after the DLL search has been restricted.
 set(KNOWN_DLL_IMPORTS user32 gdi32 advapi32 shell32 ole32 oleaut32 comdlg32 kernel32)
 
-add_executable(launcher WIN32 launcher/entry_win.cpp launcher/log_win.cpp resources/launcher.rc)
+# The natives the Java side calls, exported by the executable under their exact
+# names through a module-definition file generated from the one list of natives.
+set(NATIVE_SOURCES
+  natives/native_bridge_win.cpp
+  natives/native_table.cpp
+  natives/registration_win.cpp
+  natives/choosers_natives_win.cpp
+  natives/communication_natives_win.cpp
+  natives/files_natives_win.cpp
+  natives/processes_natives_win.cpp
+  natives/registry_natives_win.cpp
+  natives/services_natives_win.cpp
+  natives/shell_natives_win.cpp
+  natives/users_natives_win.cpp
+)
+add_library(launcher_natives OBJECT ${NATIVE_SOURCES})
+target_link_libraries(launcher_natives PUBLIC launcher_win)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(EXPORTS_DEF ${CMAKE_BINARY_DIR}/launcher_exports.def)
+add_custom_command(OUTPUT ${EXPORTS_DEF}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/natives/make_exports_def.py
+          ${CMAKE_SOURCE_DIR}/natives/native_methods.inc ${EXPORTS_DEF} ${CMAKE_SYSTEM_PROCESSOR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/natives/make_exports_def.py ${CMAKE_SOURCE_DIR}/natives/native_methods.inc
+  COMMENT "Generating the export list of the natives")
+
+add_custom_target(launcher_exports DEPENDS ${EXPORTS_DEF})
+
+add_executable(launcher WIN32 launcher/entry_win.cpp launcher/log_win.cpp resources/launcher.rc
+               $<TARGET_OBJECTS:launcher_natives>)
+add_dependencies(launcher launcher_exports)
+target_link_options(launcher PRIVATE ${EXPORTS_DEF})
+set_target_properties(launcher PROPERTIES LINK_DEPENDS ${EXPORTS_DEF})
 target_link_libraries(launcher PRIVATE launcher_win z ${KNOWN_DLL_IMPORTS})
 target_link_options(launcher PRIVATE ${STATIC_LINK} -s)
 set_target_properties(launcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
@@ -58,10 +93,16 @@ set(WIN_TEST_SOURCES
   tests/unit/exe_path_win_test.cpp
   tests/unit/config_win_test.cpp
   tests/unit/vm_options_win_test.cpp
+  tests/unit/java_probe_win_test.cpp
+  tests/unit/jvm_search_win_test.cpp
 )
 add_executable(unit_tests ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS})
 target_link_options(unit_tests PRIVATE ${STATIC_LINK})
 add_test(NAME unit_tests COMMAND unit_tests)
+
+# Test doubles of a Java runtime; the probe's unit tests copy them into fake homes.
+add_subdirectory(tests/doubles)
+add_dependencies(unit_tests fake_java fake_jvm)
 
 add_subdirectory(tests/tools)
