@@ -164,7 +164,7 @@ std::vector<std::string> buildLauncherPropertyOptions(const std::string& semapho
     LauncherProperties properties;
     properties.semaphoreName = semaphoreName;
     properties.manualJre = state.manualJre;
-    properties.tovrixProgram = runtimeModuleName(getConfigStringCopy(2001)) == "com.tovrix.runtime";
+    properties.tovrixProgram = getConfigStringCopy(2001).compare(0, 1, "i") == 0;
     properties.executablePath = getExecutablePath();
     properties.extractionDirectory = state.extractionDirectory;
     properties.unextractedPosition = state.languageRestart ? -1 : unextractedPosition();

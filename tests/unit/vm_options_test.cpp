@@ -296,19 +296,6 @@ TEST_F(VmOptionsTest, IncludeCyclesStopAtTheDepthLimit) {
     EXPECT_TRUE(logged("ERROR: options file C:\\Setup Long\\fan.txt not read: more than 256 options files"));
 }
 
-TEST(JoinIncludeWords, JoinsOnlyWhenAWordFollows) {
-    auto words = [](std::initializer_list<const char*> list) {
-        ArgumentVector out;
-        for (const char* w : list) out.push_back(u16(w));
-        return out;
-    };
-    EXPECT_EQ(joinIncludeWords(words({"-Xmx1g", "-include-options", "a b.txt", "-Dx"})),
-              words({"-Xmx1g", "-include-options a b.txt", "-Dx"}));
-    EXPECT_EQ(joinIncludeWords(words({"-Dx", "-include-options"})), words({"-Dx", "-include-options"}));
-    EXPECT_EQ(joinIncludeWords(words({"-include-options", "-include-options", "f"})),
-              words({"-include-options -include-options", "f"}));
-}
-
 TEST_F(VmOptionsTest, IncludeOptionsAsLastConfiguredWordIsAnOrdinaryOption) {
     system.files[u16("C:\\Setup Long\\my opts.txt")] = "-Dquoted=1\n";
     config(123, "-Dfirst \"-include-options\" 'my opts.txt' -include-options");
@@ -437,20 +424,6 @@ TEST_F(VmOptionsTest, VersionSpecificRowsFirstMatchOnly) {
     EXPECT_TRUE(log_capture::contains(u16("checking version 1.8 0")));
     EXPECT_EQ(findVersionSpecificRow("1.7"), 2);
     EXPECT_TRUE(log_capture::contains(u16("checking version 11 1")));
-}
-
-TEST(PathEntries, ParsesKindFlagAndValue) {
-    const std::vector<PathEntry> entries = parsePathEntries(";A1C:\\a.jar;;D0lib;E1JAVA_LIBS;S;X1;");
-    ASSERT_EQ(entries.size(), 5u);
-    EXPECT_EQ(entries[0].kind, 'A');
-    EXPECT_TRUE(entries[0].mandatory);
-    EXPECT_EQ(entries[0].value, "C:\\a.jar");
-    EXPECT_FALSE(entries[1].mandatory);
-    EXPECT_EQ(entries[1].value, "lib");
-    EXPECT_EQ(entries[3].kind, 'S');
-    EXPECT_FALSE(entries[3].mandatory);
-    EXPECT_EQ(entries[3].value, "");
-    EXPECT_TRUE(entries[4].mandatory);
 }
 
 TEST(PathEntries, EnvironmentValueQuotes) {
