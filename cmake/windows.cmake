@@ -26,6 +26,7 @@ set(WIN_SOURCES
   jvm/jvm_registry_win.cpp
   jvm/jvm_dll_win.cpp
   jvm/jvm_search_win.cpp
+  jvm/java_vm_launcher_win.cpp
 )
 
 # JNI: the host JDK's jni.h with the project's own Windows jni_md.h.

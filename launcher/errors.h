@@ -23,6 +23,8 @@ void showErrorText(const wstring& message);
 void showConfiguredError(std::int32_t id, const wstring& argument);
 void showConfiguredError(std::int32_t id, const std::string& argument);
 
+// Empties and removes the extraction directory (not in a language restart).
+void removeExtractionDirectory();
 // Removes the extraction directory (not in a language restart) and ends the
 // process at once: no exit-time actions run, so the log stays.
 [[noreturn]] void exitWithCleanup(int code);

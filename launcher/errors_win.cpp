@@ -66,7 +66,7 @@ void showConfiguredError(std::int32_t id, const std::string& argument) {
     showConfiguredError(id, boundText(widenBytes(argument)));
 }
 
-void exitWithCleanup(int code) {
+void removeExtractionDirectory() {
     LauncherState& state = launcherState();
     if (!state.languageRestart && !state.extractionDirectory.empty()) {
         emptyDirectory(state.extractionDirectory, true);
@@ -76,6 +76,10 @@ void exitWithCleanup(int code) {
         SetCurrentDirectoryA(parent.c_str());
         RemoveDirectoryA(state.extractionDirectory.c_str());
     }
+}
+
+void exitWithCleanup(int code) {
+    removeExtractionDirectory();
     std::fflush(nullptr);
     ExitProcess(static_cast<UINT>(code));
 }

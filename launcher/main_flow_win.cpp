@@ -3,11 +3,16 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <algorithm>
 #include <vector>
 
+#include "frontend/startup_markers.h"
 #include "jvm/expand.h"
+#include "jvm/java_vm_launcher.h"
+#include "jvm/jvm_dll.h"
+#include "jvm/jvm_search.h"
 #include "launcher/config.h"
 #include "launcher/config_store.h"
 #include "launcher/console.h"
@@ -17,6 +22,7 @@
 #include "launcher/log.h"
 #include "launcher/log_policy.h"
 #include "launcher/path_ops.h"
+#include "launcher/payload.h"
 #include "launcher/temp_dir.h"
 #include "launcher/win_handles.h"
 
@@ -196,6 +202,7 @@ void extractInstallerFiles(HWND progressWindow) {
     } else {
         createTempDirectory();
     }
+    setUpNativeLibraryPath();
     enterExtractionDirectory();
     const int result = extractPayload();
     if (result != 0) {
@@ -245,6 +252,66 @@ bool findIncludedJre() {
     ExitProcess(0);
 }
 
+// A step this build of the launcher cannot take yet ends the run with a
+// logged error instead of pretending it ran.
+[[noreturn]] void notSupported(const wchar_t* what) {
+    logError(L"%s is not supported by this launcher build", what);
+    fatalText(wstring(L"Internal Error: ") + what + L" is not supported by this launcher build");
+}
+
+// No suitable installed runtime: a quiet run without download gives up with
+// exit code 83; every other case hands over to locating or downloading one.
+void handleMissingRuntime(HWND progressWindow) {
+    LauncherState& state = launcherState();
+    if (state.quiet && getConfigInt(157) == 0) {
+        logError(L"No JRE found");
+        writeStandardOutput("No JRE found. Aborting.\n");
+        clearStartupMarkers();
+        // The extracted files are of no use to anyone now; the normal exit
+        // keeps its exit-time actions (the log is deleted unless kept).
+        removeExtractionDirectory();
+        std::exit(83);
+    }
+    if (state.quiet) writeStandardOutput("No JRE found. Trying to download.\n");
+    (void)progressWindow;
+    notSupported(L"locating or downloading a Java runtime");
+}
+
+// Chooses between the carried runtime and an installed one.
+void chooseJavaRuntime(HWND progressWindow) {
+    LauncherState& state = launcherState();
+    const bool perProcess = progressWindow != nullptr;
+    if (state.jreIncluded) {
+        if (getConfigInt(161) == 0) return;
+        setStartupMarkers(perProcess);
+        if (LoadDLL(false, nullptr, false))
+            state.jreIncluded = false;
+        else
+            clearStartupMarkers();
+        return;
+    }
+    setStartupMarkers(perProcess);
+    if (!state.manualJre && LoadDLL(false, nullptr, false)) return;
+    handleMissingRuntime(progressWindow);
+}
+
+// Carried runtimes and pack-compressed payload files need the unpacking pass.
+void prepareRuntimeFiles() {
+    LauncherState& state = launcherState();
+    if (!state.languageRestart || state.payloadFilesMissing) {
+        state.progressBase = !state.jreIncluded ? 100 : (getConfigInt(153) != 0 ? 300 : 200);
+        if (state.jreIncluded) notSupported(L"unpacking the carried Java runtime");
+        const auto names = payloadNamesToExtract(getConfigStringCopy(2003), getConfigInt(2002));
+        for (const std::string& name : names) {
+            if (!isPackName(name)) continue;
+            logMessage(L"unpacking %S", name.c_str());
+            notSupported(L"unpacking pack-compressed files");
+        }
+    } else if (state.jreIncluded) {
+        notSupported(L"preparing the carried Java runtime");
+    }
+}
+
 }  // namespace
 
 void runMainFlow(HWND progressWindow) {
@@ -260,15 +327,18 @@ void runMainFlow(HWND progressWindow) {
     if (!reuseEarlierExtraction) extractInstallerFiles(progressWindow);
 
     state.jreIncluded = findIncludedJre();
+    chooseJavaRuntime(progressWindow);
+    enterExtractionDirectory();
+    prepareRuntimeFiles();
+    if (state.extractAndExit) writeUnextractedPositionAndExit();
 
-    // Choosing the Java runtime and starting it follow here; this build stops
-    // before them (extract-and-exit needs neither).
-    if (state.extractAndExit) {
-        enterExtractionDirectory();
-        writeUnextractedPositionAndExit();
+    setStartupMarkers(progressWindow != nullptr);
+    ArgumentVector words;
+    splitCommandLine(GetCommandLineW(), words);
+    if (!launchJvm(words, true)) {
+        logError(L"Could not start JVM");
+        fatalConfiguredError(1005, wstring());
     }
-    logError(L"choosing a Java runtime is not supported by this launcher build");
-    fatalText(L"Internal Error: choosing a Java runtime is not supported by this launcher build");
 }
 
 void requestReboot() {

@@ -1,0 +1,278 @@
+#include "jvm/java_vm_launcher.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "jvm/expand.h"
+#include "jvm/jvm_selection.h"
+#include "jvm/main_arguments.h"
+#include "jvm/vm_options.h"
+#include "launcher/config_store.h"
+#include "launcher/errors.h"
+#include "launcher/exe_path.h"
+#include "launcher/log.h"
+
+namespace {
+
+const char kInstallerLauncherClass[] = "com/tovrix/runtime/launcher/WinLauncher";
+const char kApplicationLauncherClass[] = "com/kelpa/runtime/WinLauncher";
+const char kCommonClass[] = "com/tovrix/runtime/installer/platform/win32/Common";
+const char kSplashSignature[] =
+    "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V";
+
+// One VM per process: written once by the launching thread, pointer first.
+JavaVM* g_vm = nullptr;
+JNIEnv* g_env = nullptr;
+bool g_jvmCreated = false;
+
+bool installerKind() { return getConfigStringCopy(2001).compare(0, 1, "e") != 0; }
+
+jstring newString(JNIEnv* env, const wstring& text) {
+    return env->NewString(reinterpret_cast<const jchar*>(text.c_str()), static_cast<jsize>(text.size()));
+}
+
+// Hands the splash settings of configuration 10109..10122 to the Java side.
+void initAwtSplashConfig(JNIEnv* env) {
+    jclass launcher = env->FindClass(kApplicationLauncherClass);
+    if (!launcher) {
+        env->ExceptionClear();
+        logMessage(L"could not find main class for splash properties");
+        return;
+    }
+    jmethodID method = env->GetStaticMethodID(launcher, "initAwtSplashConfig", kSplashSignature);
+    if (!method) {
+        env->ExceptionClear();
+        logMessage(L"could not find method for splash properties");
+        return;
+    }
+    auto text = [env](std::int32_t id) {
+        char buffer[2000];
+        getConfigString(id, buffer, sizeof buffer);
+        return env->NewStringUTF(buffer);
+    };
+    jstring fonts[] = {text(10111), text(10114), text(10118), text(10121)};
+    env->CallStaticVoidMethod(launcher, method, JNI_TRUE, getConfigInt(163) != 0 ? JNI_TRUE : JNI_FALSE, fonts[0],
+                              getConfigInt(10109), getConfigInt(10110), fonts[1], getConfigInt(10113),
+                              getConfigInt(10115), fonts[2], getConfigInt(10116), getConfigInt(10117), fonts[3],
+                              getConfigInt(10120), getConfigInt(10122));
+    for (jstring font : fonts)
+        if (font) env->DeleteLocalRef(font);
+}
+
+bool initFromLauncher(JNIEnv* env, bool value) {
+    jclass common = env->FindClass(kCommonClass);
+    if (!common) {
+        env->ExceptionClear();
+        logMessage(L"did not find %S", kCommonClass);
+        return false;
+    }
+    jmethodID method = env->GetStaticMethodID(common, "initFromLauncher", "(Z)V");
+    if (!method) {
+        env->ExceptionClear();
+        logMessage(L"did not find initMethod");
+        env->DeleteLocalRef(common);
+        return false;
+    }
+    env->CallStaticVoidMethod(common, method, value ? JNI_TRUE : JNI_FALSE);
+    env->DeleteLocalRef(common);
+    return true;
+}
+
+// The natives are the executable's own exports; registerNatives binds them.
+void registerOwnNatives(JNIEnv* env) {
+    logMessage(L"load helper dll");
+    HMODULE self = GetModuleHandleW(nullptr);
+    logMessage(L"helper dll (in-module) %p", self);
+    using RegisterNativesFn = unsigned char(__cdecl*)(JNIEnv*, HMODULE, void (*)(const wchar_t*, ...));
+    auto registerNatives =
+        reinterpret_cast<RegisterNativesFn>(reinterpret_cast<void*>(GetProcAddress(self, "registerNatives")));
+    if (!registerNatives) {
+        logMessage(L"did not find register natives in helper dll");
+        return;
+    }
+    if (!initFromLauncher(env, true)) return;
+    if (!registerNatives(env, self, &logError)) {
+        logMessage(L"registering helper dll failed");
+        initFromLauncher(env, false);
+    }
+}
+
+// Tells the Java side which executable runs the post-exit deletion mode.
+void setDeletionHelperPath(JNIEnv* env) {
+    jclass winDel = env->FindClass("com/kelpa/runtime/util/WinDel");
+    if (!winDel) {
+        env->ExceptionClear();
+        logMessage(L"did not find WinDel class");
+        return;
+    }
+    jfieldID field = env->GetStaticFieldID(winDel, "externalExecutable", "Ljava/lang/String;");
+    if (!field) {
+        env->ExceptionClear();
+        logMessage(L"did not find WinDel field");
+        return;
+    }
+    wchar_t module[kTextLimit];
+    DWORD n = GetModuleFileNameW(nullptr, module, kTextLimit);
+    if (n == 0 || n >= kTextLimit) {
+        logMessage(L"could not get module name for WinDel");
+        return;
+    }
+    jstring path = newString(env, wstring(module, n));
+    if (!path) {
+        logMessage(L"could not create string for WinDel");
+        return;
+    }
+    env->SetStaticObjectField(winDel, field, path);
+}
+
+void setModuleNameProperty(JNIEnv* env) {
+    jclass system = env->FindClass("java/lang/System");
+    if (!system) {
+        env->ExceptionClear();
+        logMessage(L"could not get system class");
+        return;
+    }
+    jmethodID setProperty =
+        env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    if (!setProperty) {
+        env->ExceptionClear();
+        logMessage(L"could not get method for module name init");
+        return;
+    }
+    const wstring& longPath = getExecutableLongPath();
+    jstring value = newString(env, longPath);
+    jstring name = env->NewStringUTF("kelpa.moduleName");
+    if (!value || !name) {
+        logMessage(L"could not create string for init module name");
+        return;
+    }
+    logMessage(L"setting kelpa.moduleName to %s", longPath.c_str());
+    env->CallStaticObjectMethod(system, setProperty, name, value);
+    env->DeleteLocalRef(name);
+    env->DeleteLocalRef(value);
+    env->DeleteLocalRef(system);
+}
+
+// A configured log file name: expanded, then made absolute and full (case
+// kept) against the executable directory unless it still begins with "$".
+wstring configuredFileName(std::int32_t flagId, std::int32_t nameId) {
+    if (getConfigInt(flagId) == 0) return wstring();
+    wstring name = getConfigWideString(nameId, kTextLimit);
+    expandVariables(name, false);
+    if (!name.empty() && name[0] == L'$') return name;
+    return makeAbsoluteFull(name, true);
+}
+
+std::vector<wstring> mainArguments(const ArgumentVector& words) {
+    MainArgumentInputs in;
+    in.windowedKind = getConfigInt(107) == 1;
+    in.mainClass = getConfigWideString(122, kTextLimit);
+    in.mainClassInModule = getConfigInt(133) != 0;
+    in.errorLog = configuredFileName(102, 103);
+    in.outputLog = configuredFileName(104, 105);
+    in.flag106 = getConfigInt(106) != 0;
+    wstring configured = getConfigWideString(124, 2000);
+    expandVariables(configured, false);
+    splitCommandLine(configured, in.configuredArguments);
+    in.javaOptionWords = getConfigInt(125) != 0;
+    return buildMainArguments(in, words);
+}
+
+bool callMain(JNIEnv* env, const ArgumentVector& words) {
+    std::string className = installerKind() ? kInstallerLauncherClass : kApplicationLauncherClass;
+    for (char& c : className)
+        if (c == '.') c = '/';
+    logMessage(L"main class: %S", className.c_str());
+    jclass launcher = env->FindClass(className.c_str());
+    if (!launcher) {
+        logError(L"could not find main class");
+        fatalConfiguredError(1010, wstring());
+    }
+    jmethodID main = env->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
+    if (!main) {
+        logError(L"could not find main method");
+        fatalConfiguredError(1011, wstring());
+    }
+    const std::vector<wstring> arguments = mainArguments(words);
+    logMessage(L"param count: %d", static_cast<int>(arguments.size()));
+    jclass stringClass = env->FindClass("java/lang/String");
+    jobjectArray array =
+        stringClass ? env->NewObjectArray(static_cast<jsize>(arguments.size()), stringClass, nullptr) : nullptr;
+    if (!array) fatalConfiguredError(1009, std::string("paramArray"));
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        jstring argument = newString(env, arguments[i]);
+        if (!argument) fatalConfiguredError(1009, std::string("jstr"));
+        logMessage(L"param %d: %s", static_cast<int>(i), arguments[i].c_str());
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), argument);
+        env->DeleteLocalRef(argument);
+    }
+    logMessage(L"calling main");
+    env->CallStaticVoidMethod(launcher, main, array);
+    logMessage(L"main returned");
+    return reportJavaException(env, true);
+}
+
+}  // namespace
+
+bool reportJavaException(JNIEnv* env, bool describe) {
+    jthrowable exception = env->ExceptionOccurred();
+    if (!exception) return true;
+    logError(L"an exception occurred");
+    // toString runs on the exception itself, so its own override speaks; each
+    // step is skipped when the one before it gave nothing.
+    env->ExceptionClear();
+    if (jclass object = env->FindClass("java/lang/Object")) {
+        if (jmethodID toString = env->GetMethodID(object, "toString", "()Ljava/lang/String;")) {
+            if (auto text = static_cast<jstring>(env->CallObjectMethod(exception, toString))) {
+                if (const jchar* chars = env->GetStringChars(text, nullptr)) {
+                    const wstring message(reinterpret_cast<const wchar_t*>(chars),
+                                          static_cast<std::size_t>(env->GetStringLength(text)));
+                    env->ReleaseStringChars(text, chars);
+                    logError(L"%s", message.c_str());
+                }
+            }
+        }
+    }
+    env->ExceptionClear();
+    if (describe) {
+        env->Throw(exception);
+        env->ExceptionDescribe();
+    }
+    env->ExceptionClear();
+    return false;
+}
+
+bool launchJvm(const ArgumentVector& words, bool destroyAfterMain) {
+    logMessage(L"launching program");
+    VmOptions options = buildVmOptions(buildLauncherPropertyOptions(), words);
+
+    logMessage(L"Creating JVM");
+    CreateJavaVMFunction create = jvmSelection().createJavaVM;
+    JavaVM* vm = nullptr;
+    void* env = nullptr;
+    if (!create || create(&vm, &env, options.initArgs()) != 0) {
+        logMessage(L"could not initialize JVM");
+        return false;
+    }
+    g_vm = vm;
+    g_env = static_cast<JNIEnv*>(env);
+    g_jvmCreated = true;
+    logMessage(L"JVM created");
+
+    if (getConfigInt(108) != 0) initAwtSplashConfig(g_env);
+    if (installerKind()) registerOwnNatives(g_env);
+    setDeletionHelperPath(g_env);
+    setModuleNameProperty(g_env);
+    if (!callMain(g_env, words)) {
+        logMessage(L"could not call main");
+        return false;
+    }
+    if (destroyAfterMain) {
+        logMessage(L"dest JVM");
+        g_vm->DestroyJavaVM();
+    }
+    logMessage(L"launch done");
+    return true;
+}
