@@ -133,6 +133,7 @@ protected:
         ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_), ERROR_SUCCESS);
 
         savedConfig_ = configStore().values;
+        savedMessages_ = configStore().messages;
         configStore().values[126] = "1.8";
         for (const char* name : {"JAVA_HOME", "JDK_HOME", "KELPA_JAVA_HOME", "TOVRIX_JAVA_HOME", "_JAVA_OPTIONS", "PATH"})
             saveVariable(name);
@@ -149,6 +150,7 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, registryRoot_.c_str());
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\tovrix-unit-tests");  // only when no other run uses it
         configStore().values = savedConfig_;
+        configStore().messages = savedMessages_;
         for (const auto& [name, value] : savedVariables_) {
             SetEnvironmentVariableA(name.c_str(), value.second ? value.first.c_str() : nullptr);
             _putenv((name + "=" + value.first).c_str());
@@ -189,6 +191,7 @@ private:
     HKEY user_ = nullptr;
     HKEY machine_ = nullptr;
     std::map<std::int32_t, std::string> savedConfig_;
+    std::map<std::int32_t, wstring> savedMessages_;
     std::map<std::string, std::pair<std::string, bool>> savedVariables_;
 };
 

@@ -2,9 +2,17 @@
 // built from the java.exe and jvm.dll doubles of this build's bit width.
 #include "jvm/jvm_search.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <functional>
+
 #include "jvm/jvm_dll.h"
+#include "jvm/jvm_registry.h"
 #include "jvm/jvm_selection.h"
 #include "jvm/search_rules.h"
+#include "launcher/errors.h"
 #include "launcher/launcher_state.h"
 #include "tests/unit/fake_runtime_win.h"
 
@@ -215,6 +223,65 @@ TEST_F(JvmSearchTest, NativeLibraryDirectoriesGoInFrontOfPath) {
     const char* crtCopy = std::getenv("PATH");
     ASSERT_NE(crtCopy, nullptr);
     EXPECT_EQ(std::string(crtCopy), expected);
+}
+
+// What LoadDLL shows when errors are to be shown, in console mode with
+// standard error redirected to a file.
+std::string shownError(const std::function<void()>& run, const std::string& file) {
+    std::fflush(stderr);
+    const int saved = _dup(2);
+    const int target = _open(file.c_str(), _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY, 0600);
+    _dup2(target, 2);
+    const HANDLE savedOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(target)));  // not a console
+    run();
+    std::fflush(stderr);
+    SetStdHandle(STD_OUTPUT_HANDLE, savedOut);
+    _dup2(saved, 2);
+    _close(saved);
+    _close(target);
+    std::string text = fake_runtime::readText(file);
+    const std::size_t end = text.find("\n\nLog: ");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+TEST_F(JvmSearchTest, FailureMessagesNameTheSourceOfTheLastUsableCandidate) {
+    switchToConsoleOutput();
+    for (int id : {1005, 1016, 1017, 1018, 1019, 1020})
+        configStore().messages[id] = W("message ") + widenBytes(std::to_string(id)) + W(" {0}");
+    const bool wide = sizeof(void*) == 8;
+    const std::string bits = wide ? "64" : "32";
+    const FakeHome noDll = makeHome(path("nodll"), kOpenJdk11, nullptr);
+    const FakeHome old = makeHome(path("old"), "java version \"1.7.0_80\"", nullptr);
+
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        const char* location;  // a java executable given to LoadDLL
+        std::string shown;
+    } cases[] = {
+        {"nothing found", [] {}, nullptr, "message 1016 " + bits},
+        {"environment variable",
+         [&] { SetEnvironmentVariableA("JAVA_HOME", noDll.home.c_str()); configStore().values[128] = "EJAVA_HOME"; },
+         nullptr, std::string(wide ? "message 1018" : "message 1017") + " JAVA_HOME"},
+        {"location", [&] { configStore().values[128] = "A" + noDll.home; }, nullptr,
+         std::string(wide ? "message 1020 " : "message 1019 ") + noDll.home},
+        {"system path",
+         [&] { SetEnvironmentVariableA("PATH", (noDll.bin + ";" + currentPath()).c_str()); configStore().values[128] = "S"; },
+         nullptr, "message 1016 " + bits},
+        {"the located-JVM list", [&] { registerLocatedJvm(noDll.javaExecutable); configStore().values[128] = "Y"; },
+         nullptr, "message 1005 "},
+        {"a given executable older than the minimum", [] {}, old.javaExecutable.c_str(), "message 1016 " + bits},
+    };
+    for (const Case& c : cases) {
+        c.setUp();
+        const std::string shown =
+            shownError([&] { EXPECT_FALSE(LoadDLL(true, c.location, c.location != nullptr)) << c.what; },
+                       path("stderr.txt"));
+        EXPECT_EQ(shown, c.shown + "\n") << c.what;
+        SetEnvironmentVariableA("JAVA_HOME", nullptr);
+        configStore().values.erase(128);
+    }
 }
 
 // The real 64-bit runtime of scripts/fetch_java.sh, when it is there.
