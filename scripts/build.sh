@@ -19,3 +19,4 @@ for dir in build/host build/win32 build/win64; do
   echo "build: $dir"
   cmake --build "$dir" -j "$jobs"
 done
+bash java/build.sh  # build/host/tvxruntime.jar, the project's own Java runtime
