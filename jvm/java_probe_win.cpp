@@ -205,7 +205,9 @@ VersionRun getJavaVersion(const std::string& javaExecutable, std::string& versio
     const std::string first = readFirstLine(output.get());
     const std::optional<std::string> parsed = parseVersionLine(first);
     if (!parsed) {
-        logMessage(L"unexpected first line %S", first.c_str());
+        std::string shown = first;
+        while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n')) shown.pop_back();
+        logMessage(L"unexpected first line %S", shown.c_str());
         return VersionRun::Failed;
     }
     version = *parsed;

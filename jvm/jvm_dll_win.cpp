@@ -56,7 +56,10 @@ void setPath(const std::string& value, const wchar* done, const wchar* failed) {
         logMessage(failed, value.c_str(), static_cast<int>(error));
 }
 
-void restorePath(const SavedPath& saved) { writePath(saved.defined ? &saved.value : nullptr); }
+void restorePath(const SavedPath& saved) {
+    logMessage(L"Restoring PATH %S", saved.defined ? saved.value.c_str() : "(undefined)");
+    writePath(saved.defined ? &saved.value : nullptr);
+}
 
 void* addDllDirectory(const std::string& directory, bool logIt) {
     static const auto add = systemFunction<AddDllDirectoryFunction>(L"kernel32.dll", "AddDllDirectory");

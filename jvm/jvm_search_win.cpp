@@ -245,6 +245,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
     selection.sourceName = sourceName;
     selection.library = library;
     selection.createJavaVM = nullptr;
+    logMessage(L"JVM source %d (%S)", static_cast<int>(source), sourceName.c_str());
 
     if (!library) {
         logMessage(L"Could not get DLL-Handle.");

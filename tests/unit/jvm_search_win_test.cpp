@@ -69,7 +69,7 @@ TEST_F(JvmSearchTest, SampleSequenceFindsTheRuntimeNamedByJavaHome) {
 
     for (const wstring& line : {wstring(L"LoadDLL (0, (null), 0)"), wstring(L"Searching for a JVM"),
                                 wstring(L"MinVersion: 1.8, MaxVersion: "), wstring(L"Testing location  (type Y)"),
-                                wstring(L"Testing location JAVA_HOME (type E)"),
+                                wstring(L"Testing location JAVA_HOME (type E)"), wstring(L"JVM source 3 (JAVA_HOME)"),
                                 L"Trying " + fromFileCodePage(fake.bin) + L"\\client\\jvm.dll (exists 1)",
                                 wstring(L"Loading of JVM-DLL successful")})
         EXPECT_TRUE(hasLine(line)) << fromFileCodePage(std::string(line.begin(), line.end()));
