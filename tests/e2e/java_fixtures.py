@@ -143,6 +143,16 @@ class Registry:
     def delete(cls, key: str) -> None:
         cls._reg("delete", key, "/f")
 
+    @classmethod
+    def forget_cached_under(cls, directory: Path) -> None:
+        """Deletes the cache entries of executables below a directory."""
+        done = cls._reg("query", CACHE_KEY)
+        prefix = ("HKEY_CURRENT_USER" + CACHE_KEY[4:] + "\\" +
+                  harness.windows_path(directory).lower().replace("\\", "/") + "/")
+        for line in done.stdout.decode("utf-8", errors="replace").splitlines():
+            if line.strip().lower().startswith(prefix.lower()):
+                cls.delete(line.strip())
+
 
 @dataclasses.dataclass
 class SearchRun:

@@ -8,12 +8,21 @@ refuses: the run then ends with exit code 1 ("could not initialize JVM"). A
 quiet run without any usable runtime ends with exit code 83.
 """
 
-import harness
 import pytest
+
+import harness
 
 from java_fixtures import Registry, fake_home, filetime_of, real_runtime, run_search, search_installer
 
 OPENJDK_11 = 'openjdk version "11.0.2" 2019-01-15'
+
+
+@pytest.fixture(autouse=True)
+def forget_cached_homes(tmp_path):
+    """The fake homes' cache entries go with their directories."""
+    yield
+    Registry.forget_cached_under(tmp_path)
+
 NO_RUNTIME_EXIT = 83
 VM_REFUSED_EXIT = 1
 
