@@ -80,13 +80,15 @@ std::string versionCommandLine(const std::string& javaExecutable) {
     return path + " -version";
 }
 
-// The first line (at most 99 characters) of the file behind the handle.
-std::string readFirstLine(HANDLE file) {
+// The version line (at most 99 characters) of the output behind the handle;
+// notices the VM prints before it are passed over (at most 16 KiB are read).
+std::string readVersionLine(HANDLE file) {
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    char buffer[kVersionLineLimit];
+    std::string output(16 * 1024, '\0');
     DWORD got = 0;
-    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) got = 0;
-    return firstLineOf(std::string(buffer, got), kVersionLineLimit);
+    if (!ReadFile(file, &output[0], static_cast<DWORD>(output.size()), &got, nullptr)) got = 0;
+    output.resize(got);
+    return versionLineOf(output, kVersionLineLimit);
 }
 
 bool preReleaseAllowed(bool allowPreRelease) { return allowPreRelease || getConfigInt(130) != 0; }
@@ -202,7 +204,7 @@ VersionRun getJavaVersion(const std::string& javaExecutable, std::string& versio
     }
     if (exitCode != 0) return VersionRun::ExitedNonZero;
 
-    const std::string first = readFirstLine(output.get());
+    const std::string first = readVersionLine(output.get());
     const std::optional<std::string> parsed = parseVersionLine(first);
     if (!parsed) {
         std::string shown = first;

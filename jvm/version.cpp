@@ -115,6 +115,20 @@ std::string firstLineOf(const std::string& text, std::size_t limit) {
     return newline == std::string::npos ? head : head.substr(0, newline + 1);
 }
 
+std::string versionLineOf(const std::string& output, std::size_t limit) {
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        end = end == std::string::npos ? output.size() : end + 1;
+        const std::string line = output.substr(start, end - start);
+        const bool notice = startsWith(line, "Picked up ") || startsWith(line, "NOTE: Picked up ") ||
+                            line.find(" VM warning: ") != std::string::npos;
+        if (!notice) return firstLineOf(line, limit);
+        start = end;
+    }
+    return std::string();
+}
+
 std::vector<std::string> vendorSubkeyOrder(std::vector<std::string> names, const VersionRange& range) {
     names.erase(std::remove_if(names.begin(), names.end(),
                                [&](const std::string& name) { return !keyNameInRange(name, range); }),

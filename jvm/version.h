@@ -61,6 +61,13 @@ std::optional<std::string> parseVersionLine(const std::string& firstLine);
 // ending after the first line feed.
 std::string firstLineOf(const std::string& text, std::size_t limit);
 
+// The line of "java -version" output that carries the version: the first line
+// that is not a notice the VM prints before it ("Picked up JAVA_TOOL_OPTIONS:
+// ...", "NOTE: Picked up JDK_JAVA_OPTIONS: ...", "... VM warning: ...").
+// Such notices would otherwise make every runtime unusable for a user who
+// has one of those variables set.  At most `limit` bytes of the line.
+std::string versionLineOf(const std::string& output, std::size_t limit);
+
 // Vendor registry subkeys in the order they are tried: those whose names pass
 // the coarse range check, sorted ascending as byte strings and taken from the
 // greatest (so 9.0.4, 11 and 1.8 are tried in that order).

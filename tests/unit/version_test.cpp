@@ -134,6 +134,22 @@ TEST(Version, FirstLineIsBoundedAndEndsAfterTheLineFeed) {
     EXPECT_EQ(parseVersionLine(head), std::string(kVersionLineLimit - 14 - 2, '1'));
 }
 
+TEST(Version, NoticesBeforeTheVersionLineArePassedOver) {
+    const std::string wineWarnings =
+        "OpenJDK 64-Bit Server VM warning: Attempt to query job object information failed\r\n"
+        "OpenJDK 64-Bit Server VM warning: Attempt to get process group affinity failed\r\n"
+        "openjdk version \"21.0.8\" 2025-07-15 LTS\r\nOpenJDK Runtime Environment\r\n";
+    EXPECT_EQ(parseVersionLine(versionLineOf(wineWarnings, kVersionLineLimit)), std::string("21.0.8"));
+    const std::string pickedUp =
+        "Picked up JAVA_TOOL_OPTIONS: -Dfile.encoding=UTF-8\nNOTE: Picked up JDK_JAVA_OPTIONS: -Xmx1g\n"
+        "java version \"1.8.0_191\"\n";
+    EXPECT_EQ(parseVersionLine(versionLineOf(pickedUp, kVersionLineLimit)), std::string("1.8.0_191"));
+    // Any other first line is the version line, and fails as one.
+    EXPECT_EQ(versionLineOf("Error: could not open jvm.cfg\r\njava version \"1.8\"\r\n", kVersionLineLimit),
+              "Error: could not open jvm.cfg\r\n");
+    EXPECT_EQ(versionLineOf("Picked up X\n", kVersionLineLimit), "");
+}
+
 TEST(Version, VendorSubkeysAreTriedFromTheGreatestByteString) {
     const VersionRange from18 = makeVersionRange("1.8", "");
     EXPECT_EQ(vendorSubkeyOrder({"1.8", "11", "9.0.4"}, from18), (std::vector<std::string>{"9.0.4", "11", "1.8"}));
