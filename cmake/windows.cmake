@@ -59,6 +59,7 @@ set(NATIVE_SOURCES
   natives/files_natives_win.cpp
   natives/processes_natives_win.cpp
   natives/registry_natives_win.cpp
+  natives/registry_win.cpp
   natives/services_natives_win.cpp
   natives/shell_natives_win.cpp
   natives/users_natives_win.cpp
@@ -101,6 +102,13 @@ add_executable(unit_tests ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS})
 target_link_options(unit_tests PRIVATE ${STATIC_LINK})
 add_test(NAME unit_tests COMMAND unit_tests)
+
+# The registry natives' Windows layer, tested under Wine on keys of its own.
+add_executable(registry_natives_tests tests/unit/registry_win_test.cpp natives/registry_win.cpp
+               natives/native_bridge_win.cpp)
+target_link_libraries(registry_natives_tests PRIVATE launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+target_link_options(registry_natives_tests PRIVATE ${STATIC_LINK})
+add_test(NAME registry_natives_tests COMMAND registry_natives_tests)
 
 # Test doubles of a Java runtime; the probe's unit tests copy them into fake homes.
 add_subdirectory(tests/doubles)
