@@ -33,9 +33,18 @@ class Long(int):
     """An int written as a Java long literal (``5L``) in a call."""
 
 
+class Expand(str):
+    """A string written as a WinRegistry.ExpandString (``expand("...")``)."""
+
+
+class ByteArray(bytes):
+    """Bytes written as one byte[] (``bytes("00ff")``), which, unlike a plain
+    bytes value's array literal, stays a byte[] for an Object parameter."""
+
+
 def java_literal(value) -> str:
-    """A Python value in the call syntax: None, bool, int, Long, str, and
-    lists or tuples of those (array literals)."""
+    """A Python value in the call syntax: None, bool, int, Long, str, Expand,
+    ByteArray, and lists or tuples of those (array literals)."""
     if value is None:
         return "null"
     if isinstance(value, bool):
@@ -44,6 +53,10 @@ def java_literal(value) -> str:
         return "%dL" % value
     if isinstance(value, int):
         return str(value)
+    if isinstance(value, Expand):
+        return "expand(%s)" % java_literal(str(value))
+    if isinstance(value, ByteArray):
+        return 'bytes("%s")' % value.hex()
     if isinstance(value, str):
         escapes = {'"': '\\"', "\\": "\\\\", "\n": "\\n", "\r": "\\r", "\t": "\\t"}
         return '"' + "".join(escapes.get(c, c) for c in value) + '"'

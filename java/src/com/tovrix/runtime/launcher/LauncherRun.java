@@ -1,6 +1,7 @@
 package com.tovrix.runtime.launcher;
 
 import com.kelpa.runtime.util.WinDel;
+import com.tovrix.runtime.installer.platform.win32.StartupMarker;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
@@ -19,6 +20,9 @@ import java.util.Properties;
  * The main of both launcher classes: reads the parameter file, makes the
  * requested calls, writes a report of everything the Java side was given and
  * ends the way the parameter file asks.
+ *
+ * <p>First of all, main writes 2 into the launcher's per-process start-up
+ * marker through the registry natives ({@link StartupMarker}).
  *
  * <p>Parameter file: "tvxparams.conf" in the current directory (the launcher
  * makes that its extraction directory), in java.util.Properties syntax, read
@@ -39,6 +43,8 @@ import java.util.Properties;
  * launcher.class=&lt;the WinLauncher class whose main ran&gt;
  * params=found | missing | unreadable: &lt;reason&gt;
  * params.error=&lt;reason&gt;                 (only for a bad end value)
+ * startup.marker=written | failed | &lt;exception class&gt;: &lt;message&gt;
+ * startup.marker.name=InstallStarted_&lt;pid&gt;
  * argc=&lt;N&gt;
  * arg[i]=&lt;argument i&gt;                   (i = 0 .. N-1)
  * property &lt;name&gt;=&lt;value&gt;              (or "property &lt;name&gt;" when unset)
@@ -71,6 +77,7 @@ public final class LauncherRun {
     }
 
     public static void run(String launcherClass, String[] args) {
+        String marker = StartupMarker.write();
         Properties params = new Properties();
         String paramsState = readParams(params);
         List<NativeCalls.Outcome> calls = NativeCalls.runAll(params.getProperty("natives", ""));
@@ -82,6 +89,8 @@ public final class LauncherRun {
         if (end.error != null) {
             report.put("params.error", end.error);
         }
+        report.put("startup.marker", marker);
+        report.put("startup.marker.name", StartupMarker.valueName());
         report.put("argc", args.length);
         for (int i = 0; i < args.length; i++) {
             report.put("arg[" + i + "]", args[i]);

@@ -1,5 +1,6 @@
 package com.tovrix.runtime.launcher;
 
+import com.tovrix.api.windows.WinRegistry;
 import java.lang.reflect.Array;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
@@ -22,6 +23,9 @@ import java.util.List;
  * <li>{@code 12L}, {@code -1L}, {@code 0xffL}: long;</li>
  * <li>{@code true}, {@code false}, {@code null};</li>
  * <li>{@code "text"} with the escapes \" \\ \n \r \t and \\uXXXX;</li>
+ * <li>{@code expand("text")}: a WinRegistry.ExpandString of the text;</li>
+ * <li>{@code bytes("00ff7f")}: a byte[] from hexadecimal digits, two per
+ * byte (also for an Object parameter, where {@code {0, 255}} makes an int[]);</li>
  * <li>{@code {a, b}}: an array of the parameter's component type (String,
  * int, long, byte, boolean, ...), or for an Object parameter a String, int or
  * boolean array as the elements suggest.</li>
@@ -384,8 +388,33 @@ final class NativeCalls {
             if (word.equals("null")) {
                 return null;
             }
+            if ((word.equals("expand") || word.equals("bytes")) && peek() == '(') {
+                pos++;
+                List<Object> arguments = list(')');
+                if (arguments.size() != 1 || !(arguments.get(0) instanceof String)) {
+                    throw new BadCall(word + "(...) takes one string at position " + start);
+                }
+                String text = (String) arguments.get(0);
+                return word.equals("expand") ? new WinRegistry.ExpandString(text) : hexBytes(text, start);
+            }
             throw new BadCall("unexpected " + (start < text.length() ? "'" + text.charAt(start) + "'" : "end")
                     + " at position " + start);
+        }
+
+        private static byte[] hexBytes(String digits, int start) throws BadCall {
+            if (digits.length() % 2 != 0) {
+                throw new BadCall("odd number of hex digits at position " + start);
+            }
+            byte[] bytes = new byte[digits.length() / 2];
+            for (int i = 0; i < bytes.length; i++) {
+                int high = Character.digit(digits.charAt(2 * i), 16);
+                int low = Character.digit(digits.charAt(2 * i + 1), 16);
+                if (high < 0 || low < 0) {
+                    throw new BadCall("bad hex digit in bytes(...) at position " + start);
+                }
+                bytes[i] = (byte) (high * 16 + low);
+            }
+            return bytes;
         }
 
         private Object number() throws BadCall {
