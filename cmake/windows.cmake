@@ -115,3 +115,4 @@ add_subdirectory(tests/doubles)
 add_dependencies(unit_tests fake_java fake_jvm)
 
 add_subdirectory(tests/tools)
+add_subdirectory(tests/jni_double)
