@@ -103,10 +103,11 @@ target_link_libraries(unit_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN
 target_link_options(unit_tests PRIVATE ${STATIC_LINK})
 add_test(NAME unit_tests COMMAND unit_tests)
 
-# The registry natives' Windows layer, tested under Wine on keys of its own.
-add_executable(registry_natives_tests tests/unit/registry_win_test.cpp natives/registry_win.cpp
-               natives/native_bridge_win.cpp)
-target_link_libraries(registry_natives_tests PRIVATE launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+# The registry natives and their Windows layer, tested under Wine on keys of
+# their own, the natives through the JNI test double.
+add_executable(registry_natives_tests tests/unit/registry_win_test.cpp tests/unit/registry_natives_test.cpp
+               natives/registry_win.cpp natives/registry_natives_win.cpp natives/native_bridge_win.cpp)
+target_link_libraries(registry_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
 target_link_options(registry_natives_tests PRIVATE ${STATIC_LINK})
 add_test(NAME registry_natives_tests COMMAND registry_natives_tests)
 
