@@ -68,7 +68,12 @@ void takeManualTempDirectory(ArgumentVector& arguments) {
                            [](const wstring& word) { return word == L"-temp" || word == L"/temp"; });
     if (it == arguments.end()) return;
     if (it + 1 != arguments.end() && !(it + 1)->empty()) {
-        const wstring wide = *(it + 1);
+        // The main flow changes the current directory later, so a relative
+        // directory is taken as it stands now: made full once, here.
+        wstring wide = *(it + 1);
+        wchar_t full[kTextLimit];
+        const DWORD fullLength = GetFullPathNameW(wide.c_str(), kTextLimit, full, nullptr);
+        if (fullLength > 0 && fullLength < kTextLimit) wide.assign(full, fullLength);
         bool lost = false;
         std::string narrow;
         bool usable = probeTempBase(wide, false, true);
