@@ -11,7 +11,6 @@ keys named after this module's run, removed again at the end.
 
 from __future__ import annotations
 
-import os
 import re
 import shutil
 import subprocess
@@ -111,38 +110,25 @@ def reg_file_text(sections: list) -> str:
 
 
 def parse_reg_export(text: str) -> dict:
-    """{key: {name: (type, data)}}: strings as str (type 1), dword as int
-    (type 4), hex forms as bytes with their type."""
+    """{key: {name: (type, data)}} of a reg export: REG_SZ as str, REG_DWORD
+    as int, every hex form as bytes."""
     keys: dict = {}
-    current = None
-    lines = text.replace("\r\n", "\n").split("\n")
-    joined, pending = [], ""
-    for line in lines:
-        if pending:
-            line = pending + line.lstrip()
-            pending = ""
-        if line.endswith("\\") and re.search(r'=hex(\([0-9a-f]+\))?:', line):
-            pending = line[:-1]
-            continue
-        joined.append(line)
-    for line in joined:
+    current: dict = {}
+    for line in re.sub(r"\\\r?\n\s*", "", text).splitlines():  # hex lines continue after a backslash
         if line.startswith("[") and line.endswith("]"):
             current = keys.setdefault(line[1:-1], {})
             continue
-        match = re.match(r'^(@|"(?:[^"\\]|\\.)*")=(.*)$', line)
-        if not match or current is None:
+        match = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
+        if not match:
             continue
-        name = "" if match.group(1) == "@" else re.sub(r"\\(.)", r"\1", match.group(1)[1:-1])
-        value = match.group(2)
+        name, value = re.sub(r"\\(.)", r"\1", match.group(1)), match.group(2)
         if value.startswith('"'):
             current[name] = (1, re.sub(r"\\(.)", r"\1", value[1:-1]))
         elif value.startswith("dword:"):
             current[name] = (4, int(value[6:], 16))
         else:
-            hexed = re.match(r"^hex(?:\(([0-9a-f]+)\))?:(.*)$", value)
-            kind = int(hexed.group(1), 16) if hexed.group(1) else 3
-            digits = hexed.group(2).replace(",", "").strip()
-            current[name] = (kind, bytes.fromhex(digits))
+            kind, digits = re.match(r"^hex(?:\(([0-9a-f]+)\))?:(.*)$", value).groups()
+            current[name] = (int(kind, 16) if kind else 3, bytes.fromhex(digits.replace(",", "")))
     return keys
 
 
@@ -164,20 +150,17 @@ def reg_export(reg_key: str, path: Path) -> dict:
 
 
 def reg_query(reg_key: str, value: str | None = None, view: str = "/reg:64") -> str | None:
-    """The output of reg query, or None when the key or value is missing.
-    Plain `wine reg` works in the 32-bit view of this prefix, so the view is
-    always named."""
-    args = ["reg", "query", reg_key] + (["/v", value] if value is not None else []) + [view]
-    done = wine(args, check=False)
-    return done.stdout.decode("utf-8", "replace") if done.returncode == 0 else None
-
-
-def queried_data(output: str | None, value: str) -> str | None:
-    for line in (output or "").splitlines():
+    """The data of a value as reg query shows it ("" when only the key is
+    asked for), or None when the key or value is missing.  Plain `wine reg`
+    works in the 32-bit view of this prefix, so the view is always named."""
+    done = wine(["reg", "query", reg_key] + (["/v", value] if value is not None else []) + [view], check=False)
+    if done.returncode != 0:
+        return None
+    for line in done.stdout.decode("utf-8", "replace").splitlines():
         parts = line.strip().split(None, 2)
-        if len(parts) == 3 and parts[0] == value:
+        if value is not None and len(parts) == 3 and parts[0] == value:
             return parts[2]
-    return None
+    return None if value is not None else ""
 
 
 # --------------------------------------------------------------------------
@@ -329,7 +312,7 @@ def test_java_side_overwrites_the_start_up_marker_with_2(run):
     assert run.report["startup.marker"] == "written"
     name = run.report["startup.marker.name"]
     assert re.fullmatch(r"InstallStarted_\d+", name)
-    assert queried_data(reg_query("HKCU\\SOFTWARE\\quillmoor\\kelpa", name), name) == "0x2"
+    assert reg_query("HKCU\\SOFTWARE\\quillmoor\\kelpa", name) == "0x2"
 
 
 @pytest.mark.parametrize("code", sorted(ROOT_KEYS))
@@ -337,7 +320,7 @@ def test_root_codes_1_to_5_name_their_roots(run, code):
     assert run.result("root%d.set" % code) == "true"
     assert run.result("root%d.get" % code) == "code %d" % code
     reg_key = ROOT_KEYS[code][1]
-    assert queried_data(reg_query(reg_key, "root"), "root") == "code %d" % code
+    assert reg_query(reg_key, "root") == "code %d" % code
 
 
 def test_null_sub_key_names_the_root_itself(run):
@@ -435,8 +418,8 @@ def test_views_of_the_64_bit_prefix(run):
     assert run.result("view.get0") == "64-bit view"  # a 64-bit process's own view
     assert (run.result("view.exists64"), run.result("view.exists32")) == ("true", "false")
     reg_key = "HKLM\\" + VIEWS
-    assert queried_data(reg_query(reg_key, "view", "/reg:64"), "view") == "64-bit view"
-    assert queried_data(reg_query(reg_key, "view", "/reg:32"), "view") == "32-bit view"
+    assert reg_query(reg_key, "view", "/reg:64") == "64-bit view"
+    assert reg_query(reg_key, "view", "/reg:32") == "32-bit view"
     # The tree delete with the 32-bit view bits removes that view's tree only.
     assert reg_query(reg_key + "\\both\\sub", view="/reg:64") is not None
     assert reg_query(reg_key + "\\both", view="/reg:32") is None
@@ -459,25 +442,3 @@ def test_restore_key_loads_the_saved_values(run):
 
 def test_association_change_notice_is_sent_without_failing(run):
     assert run.result("notify") == "void"
-
-
-@pytest.mark.skipif(shutil.which("java") is None, reason="no host Java runtime (java) installed")
-def test_call_literals_for_registry_value_objects(tmp_path):
-    """expand("...") and bytes("...") on the host JVM, as the Wine run uses them."""
-    calls = [call("java.util.Objects.toString", Expand("a\u00e9\\b")),
-             call("java.util.Objects.toString", ByteArray(b"\x00\xff\x7f")),
-             'java.util.Arrays.toString(bytes("00FF7f"))',
-             'java.util.Objects.toString(bytes("0"))',
-             'java.util.Objects.toString(bytes("zz"))',
-             'java.util.Objects.toString(expand(1))']
-    (tmp_path / jr.PARAMS_FILE).write_text(jr.params_text("report.txt", natives=calls))
-    done = subprocess.run(["java", "-cp", str(jr.JAR), jr.TOVRIX_LAUNCHER], cwd=tmp_path, capture_output=True,
-                          text=True, timeout=60, env={**os.environ, "LC_ALL": "C.UTF-8"})
-    assert done.returncode == 0, done.stderr
-    report = jr.read_report(tmp_path / "report.txt")
-    assert report.calls[0].result == "ExpandString[a\u00e9\\b]"
-    assert report.calls[1].result.startswith("[B@")  # a byte[], not an int[]
-    assert report.calls[2].result == "[0, -1, 127]"
-    assert [c.error for c in report.calls[3:]] == [
-        "odd number of hex digits at position 27", "bad hex digit in bytes(...) at position 27",
-        "expand(...) takes one string at position 27"]
