@@ -95,6 +95,10 @@ void registerOwnNatives(JNIEnv* env) {
     if (!initFromLauncher(env, true)) return;
     if (!registerNatives(env, self, &logError)) {
         logMessage(L"registering helper dll failed");
+        // Registration leaves the failed lookup's exception pending; the start
+        // goes on without the natives, so it must not reach main as if main
+        // had thrown it.
+        env->ExceptionClear();
         initFromLauncher(env, false);
     }
 }

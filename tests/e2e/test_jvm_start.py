@@ -305,10 +305,6 @@ def test_double_missing_native_class_stops_registration(missing_native_class):
     assert any('"main"' in line for line in record if line.startswith("CallStatic")), "main is still called"
 
 
-@pytest.mark.xfail(strict=True, reason="the NoClassDefFoundError of the failed class lookup stays pending through "
-                                       "registration; after main returns, the launcher reports it as an exception "
-                                       "escaping main (1005, exit code 1); a real Java 11 VM keeps it pending "
-                                       "the same way")
 def test_double_missing_native_class_lets_the_start_continue(missing_native_class):
     run = missing_native_class
     assert run.result.returncode == 0, run.result.describe() + run.log.text
