@@ -24,7 +24,7 @@ static_assert(kFieldLimit > static_cast<int>(kTextLimit), "field clamp must not 
 enum class Size { Default, Char, Short, Long, LongLong, Int32, Pointer, SizeT, Wide };
 
 // One parsed conversion: "%" flags width .precision size conversion.
-struct Spec {
+struct Directive {
     bool left = false;   // '-'
     bool plus = false;   // '+'
     bool space = false;  // ' '
@@ -61,15 +61,15 @@ void appendAscii(wstring& out, const char* text, std::size_t length) {
     }
 }
 
-// Writes prefix (sign, "0x") and body into a field of spec.width characters:
+// Writes prefix (sign, "0x") and body into a field of directive.width characters:
 // left-justified with spaces after, or right-justified with zeros between
 // prefix and body when zeroPad, or with spaces before.
-void emitField(wstring& out, const Spec& spec, const wstring& prefix, const wstring& body,
+void emitField(wstring& out, const Directive& directive, const wstring& prefix, const wstring& body,
                bool zeroPad) {
     const std::size_t used = prefix.size() + body.size();
-    const std::size_t width = static_cast<std::size_t>(spec.width);
+    const std::size_t width = static_cast<std::size_t>(directive.width);
     const std::size_t padding = width > used ? width - used : 0;
-    if (spec.left) {
+    if (directive.left) {
         out += prefix;
         out += body;
         out.append(padding, wchar(' '));
@@ -128,59 +128,59 @@ wstring digitsOf(unsigned long long value, unsigned base, bool upper) {
 }
 
 // d i u x X o.
-void formatInteger(wstring& out, const Spec& spec, wchar conversion, Args& args) {
+void formatInteger(wstring& out, const Directive& directive, wchar conversion, Args& args) {
     wstring prefix;
     unsigned long long magnitude;
     unsigned base = 10;
     if (conversion == 'd' || conversion == 'i') {
-        const long long value = readSigned(args, spec.size);
+        const long long value = readSigned(args, directive.size);
         if (value < 0) {
             prefix = W("-");
             magnitude = 0ULL - static_cast<unsigned long long>(value);
         } else {
-            if (spec.plus) prefix = W("+");
-            else if (spec.space) prefix = W(" ");
+            if (directive.plus) prefix = W("+");
+            else if (directive.space) prefix = W(" ");
             magnitude = static_cast<unsigned long long>(value);
         }
     } else {
-        magnitude = readUnsigned(args, spec.size);
+        magnitude = readUnsigned(args, directive.size);
         if (conversion == 'o') base = 8;
         if (conversion == 'x' || conversion == 'X') base = 16;
     }
 
     // An explicit precision of zero prints the value zero as no digits.
     wstring digits;
-    if (!(magnitude == 0 && spec.precision == 0)) {
+    if (!(magnitude == 0 && directive.precision == 0)) {
         digits = digitsOf(magnitude, base, conversion == 'X');
     }
-    if (spec.precision > 0 && digits.size() < static_cast<std::size_t>(spec.precision)) {
-        digits.insert(0, static_cast<std::size_t>(spec.precision) - digits.size(), wchar('0'));
+    if (directive.precision > 0 && digits.size() < static_cast<std::size_t>(directive.precision)) {
+        digits.insert(0, static_cast<std::size_t>(directive.precision) - digits.size(), wchar('0'));
     }
-    if (spec.alt && base == 8 && (digits.empty() || digits[0] != '0')) {
+    if (directive.alt && base == 8 && (digits.empty() || digits[0] != '0')) {
         digits.insert(digits.begin(), wchar('0'));
     }
-    if (spec.alt && base == 16 && magnitude != 0) {
+    if (directive.alt && base == 16 && magnitude != 0) {
         prefix = conversion == 'X' ? W("0X") : W("0x");
     }
-    emitField(out, spec, prefix, digits, spec.zero && spec.precision < 0);
+    emitField(out, directive, prefix, digits, directive.zero && directive.precision < 0);
 }
 
 // f e g E G.  The C library does the digits; the sign, exponent width,
 // infinities and padding are settled here so that every runtime agrees.
-void formatFloat(wstring& out, const Spec& spec, wchar conversion, Args& args) {
+void formatFloat(wstring& out, const Directive& directive, wchar conversion, Args& args) {
     const double value = va_arg(args.list, double);
     const bool upper = conversion == 'E' || conversion == 'G';
 
     wstring prefix;
     if (std::signbit(value) && !std::isnan(value)) prefix = W("-");
-    else if (spec.plus) prefix = W("+");
-    else if (spec.space) prefix = W(" ");
+    else if (directive.plus) prefix = W("+");
+    else if (directive.space) prefix = W(" ");
 
     if (!std::isfinite(value)) {
         const char* text = std::isnan(value) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
         wstring body;
         appendAscii(body, text, 3);
-        emitField(out, spec, prefix, body, false);
+        emitField(out, directive, prefix, body, false);
         return;
     }
 
@@ -188,11 +188,11 @@ void formatFloat(wstring& out, const Spec& spec, wchar conversion, Args& args) {
     char narrow[32];
     int length;
     const char conv = static_cast<char>(conversion);
-    if (spec.precision >= 0) {
-        length = std::snprintf(narrow, sizeof narrow, spec.alt ? "%%#.%d%c" : "%%.%d%c",
-                               spec.precision, conv);
+    if (directive.precision >= 0) {
+        length = std::snprintf(narrow, sizeof narrow, directive.alt ? "%%#.%d%c" : "%%.%d%c",
+                               directive.precision, conv);
     } else {
-        length = std::snprintf(narrow, sizeof narrow, spec.alt ? "%%#%c" : "%%%c", conv);
+        length = std::snprintf(narrow, sizeof narrow, directive.alt ? "%%#%c" : "%%%c", conv);
     }
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof narrow) return;
 
@@ -214,22 +214,22 @@ void formatFloat(wstring& out, const Spec& spec, wchar conversion, Args& args) {
 
     wstring body;
     appendAscii(body, text.data(), text.size());
-    emitField(out, spec, prefix, body, spec.zero);
+    emitField(out, directive, prefix, body, directive.zero);
 }
 
 // c C: a wide or narrow character, by conversion and size prefix.
-void formatChar(wstring& out, const Spec& spec, bool wide, Args& args) {
+void formatChar(wstring& out, const Directive& directive, bool wide, Args& args) {
     const int value = va_arg(args.list, int);
     const wchar c = wide ? static_cast<wchar>(static_cast<unsigned>(value) & 0xFFFFu)
                          : static_cast<wchar>(static_cast<unsigned char>(value));
-    emitField(out, spec, wstring(), wstring(1, c), spec.zero);
+    emitField(out, directive, wstring(), wstring(1, c), directive.zero);
 }
 
 // s S: a wide or narrow string; the precision bounds how much is read, so an
 // unterminated buffer with an explicit precision is never overrun.
-void formatString(wstring& out, const Spec& spec, bool wide, Args& args) {
+void formatString(wstring& out, const Directive& directive, bool wide, Args& args) {
     const std::size_t limit =
-        spec.precision >= 0 ? static_cast<std::size_t>(spec.precision) : SIZE_MAX;
+        directive.precision >= 0 ? static_cast<std::size_t>(directive.precision) : SIZE_MAX;
     wstring body;
     if (wide) {
         const wchar* text = va_arg(args.list, const wchar*);
@@ -242,16 +242,16 @@ void formatString(wstring& out, const Spec& spec, bool wide, Args& args) {
             body.push_back(static_cast<wchar>(static_cast<unsigned char>(text[i])));
         }
     }
-    emitField(out, spec, wstring(), body, spec.zero);
+    emitField(out, directive, wstring(), body, directive.zero);
 }
 
 // p: the address as upper-case hex, two digits per byte of a pointer.
-void formatPointer(wstring& out, const Spec& spec, Args& args) {
+void formatPointer(wstring& out, const Directive& directive, Args& args) {
     const auto address = reinterpret_cast<std::uintptr_t>(va_arg(args.list, void*));
     wstring digits = digitsOf(address, 16, true);
     const std::size_t full = 2 * sizeof(void*);
     if (digits.size() < full) digits.insert(0, full - digits.size(), wchar('0'));
-    emitField(out, spec, wstring(), digits, false);
+    emitField(out, directive, wstring(), digits, false);
 }
 
 // Parses the size prefix at `p`; leaves `p` on the conversion character.
@@ -298,59 +298,59 @@ Size readSize(const wchar*& p) {
 // argument; a format that ends inside a conversion ends the output there.
 const wchar* formatOne(wstring& out, const wchar* percent, Args& args) {
     const wchar* p = percent + 1;
-    Spec spec;
+    Directive directive;
     for (;; ++p) {
-        if (*p == '-') spec.left = true;
-        else if (*p == '+') spec.plus = true;
-        else if (*p == ' ') spec.space = true;
-        else if (*p == '0') spec.zero = true;
-        else if (*p == '#') spec.alt = true;
+        if (*p == '-') directive.left = true;
+        else if (*p == '+') directive.plus = true;
+        else if (*p == ' ') directive.space = true;
+        else if (*p == '0') directive.zero = true;
+        else if (*p == '#') directive.alt = true;
         else break;
     }
     if (*p == '*') {
         const int width = va_arg(args.list, int);
         // A negative width from an argument means left-justified.
         if (width < 0) {
-            spec.left = true;
-            spec.width = width == INT_MIN ? kFieldLimit : clampField(-width);
+            directive.left = true;
+            directive.width = width == INT_MIN ? kFieldLimit : clampField(-width);
         } else {
-            spec.width = clampField(width);
+            directive.width = clampField(width);
         }
         ++p;
     } else {
-        spec.width = readNumber(p);
+        directive.width = readNumber(p);
     }
     if (*p == '.') {
         ++p;
         if (*p == '*') {
             const int precision = va_arg(args.list, int);
-            spec.precision = precision < 0 ? -1 : precision;  // negative: as if none
+            directive.precision = precision < 0 ? -1 : precision;  // negative: as if none
             ++p;
         } else {
-            spec.precision = readNumber(p);
+            directive.precision = readNumber(p);
         }
     }
-    spec.size = readSize(p);
+    directive.size = readSize(p);
 
     // String precisions only bound what is read; numeric ones add digits.
     const wchar conversion = *p;
     const bool numeric = conversion != 's' && conversion != 'S';
-    if (numeric && spec.precision > kFieldLimit) spec.precision = kFieldLimit;
+    if (numeric && directive.precision > kFieldLimit) directive.precision = kFieldLimit;
 
-    const bool narrowSize = spec.size == Size::Short || spec.size == Size::Char;
-    const bool wideSize = spec.size == Size::Long || spec.size == Size::Wide;
+    const bool narrowSize = directive.size == Size::Short || directive.size == Size::Char;
+    const bool wideSize = directive.size == Size::Long || directive.size == Size::Wide;
     switch (conversion) {
         case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
-            formatInteger(out, spec, conversion, args);
+            formatInteger(out, directive, conversion, args);
             break;
         case 'f': case 'e': case 'g': case 'E': case 'G':
-            formatFloat(out, spec, conversion, args);
+            formatFloat(out, directive, conversion, args);
             break;
-        case 'c': formatChar(out, spec, !narrowSize, args); break;
-        case 'C': formatChar(out, spec, wideSize, args); break;
-        case 's': formatString(out, spec, !narrowSize, args); break;
-        case 'S': formatString(out, spec, wideSize, args); break;
-        case 'p': formatPointer(out, spec, args); break;
+        case 'c': formatChar(out, directive, !narrowSize, args); break;
+        case 'C': formatChar(out, directive, wideSize, args); break;
+        case 's': formatString(out, directive, !narrowSize, args); break;
+        case 'S': formatString(out, directive, wideSize, args); break;
+        case 'p': formatPointer(out, directive, args); break;
         case '%': out.push_back(wchar('%')); break;
         case 0:
             // The format ends inside a conversion: copy what is there.

@@ -180,6 +180,20 @@ jobjectArray namesArray(JNIEnv* env, const std::optional<std::vector<std::wstrin
 
 jboolean toJava(bool value) { return value ? JNI_TRUE : JNI_FALSE; }
 
+// The names of a key's sub-keys or values as a String[]; null when the root
+// code is unknown, the key cannot be opened or the enumeration fails.
+jobjectArray enumerateNames(JNIEnv* env, jint root, jstring subKey, jint view,
+                            std::optional<std::vector<std::wstring>> (*names)(HKEY)) {
+    HKEY rootHandle = rootOf(root);
+    if (!rootHandle) return nullptr;
+    const JavaString path(env, subKey);
+    UniqueRegKey key = openKey({rootHandle, path.get(), viewOf(view)}, Access::read);
+    if (!key) return nullptr;
+    const auto found = names(key.get());
+    key.reset();
+    return namesArray(env, found);
+}
+
 }  // namespace
 
 extern "C" {
@@ -285,27 +299,13 @@ jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_resto
 jobjectArray JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_enumSubKeys0(JNIEnv* env, jclass,
                                                                                            jint root, jstring subKey,
                                                                                            jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return nullptr;
-    const JavaString path(env, subKey);
-    UniqueRegKey key = openKey({rootHandle, path.get(), viewOf(view)}, Access::read);
-    if (!key) return nullptr;
-    const auto names = subKeyNames(key.get());
-    key.reset();
-    return namesArray(env, names);
+    return enumerateNames(env, root, subKey, view, &subKeyNames);
 }
 
 jobjectArray JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_enumValues0(JNIEnv* env, jclass,
                                                                                           jint root, jstring subKey,
                                                                                           jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return nullptr;
-    const JavaString path(env, subKey);
-    UniqueRegKey key = openKey({rootHandle, path.get(), viewOf(view)}, Access::read);
-    if (!key) return nullptr;
-    const auto names = valueNames(key.get());
-    key.reset();
-    return namesArray(env, names);
+    return enumerateNames(env, root, subKey, view, &valueNames);
 }
 
 void JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_changeNotifyAssociations0(JNIEnv*, jclass) {
