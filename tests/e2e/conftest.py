@@ -46,6 +46,14 @@ def target(request):
 
 @pytest.fixture
 def logs():
-    """The launch log directory, emptied of earlier logs."""
+    """The prefix's temporary directory (the launch log directory of programs
+    started from Linux), emptied of earlier logs."""
     harness.LogDir.clear()
     yield harness.LogDir
+
+
+@pytest.fixture
+def temp(tmp_path):
+    """A private, empty Windows temporary directory for runs through the
+    watcher (``run_with_watcher(..., temp=temp)``)."""
+    return harness.TempDir.private(tmp_path / "wintemp")

@@ -3,13 +3,26 @@
 Installers are built with the packer (build/host/tvxpack) from a manifest and
 run under Wine in the project's prefix (build/wineprefix):
 
-* ``run`` runs a program headless (no X display) with pipes or files;
-* ``run_with_watcher`` runs it under one Xvfb server for the session through
-  dialog_watcher.exe, which records and answers every message box;
+* ``run`` runs a program with pipes or files;
+* ``run_with_watcher`` runs it through dialog_watcher.exe, which records and
+  answers every message box;
 * ``run_in_pty`` runs it on a pseudo-terminal, the way a user's terminal does.
 
-The launch log lives in the prefix's Windows temporary directory; ``LogDir``
-clears and reads it. ``BlockLayout`` reads the appended configuration block of
+Every run of the session uses one Xvfb display. Wine's desktop process is
+started by the first program of a wineserver session and keeps the graphics
+driver it found: after a program without DISPLAY started it, MessageBoxW fails
+at once (returns 0) in every later program of that session, DISPLAY or not.
+So the session first waits for (or ends) a running wineserver of the prefix,
+then keeps one idle program with the display running until the end (so that
+the wineserver session, and its desktop, outlive the gaps between tests and
+another program without DISPLAY cannot start a new one), and never runs a
+program without the display. A message box a test does not expect therefore
+waits for the run's timeout unless the run goes through the watcher;
+console-mode tests use the watcher or a short timeout.
+
+The launch log lives in the Windows temporary directory: the prefix's
+(``LogDir``, ``prefix_temp``) or, for runs through the watcher, a private one
+of the test (``TempDir.private``), which keeps tests apart from each other. ``BlockLayout`` reads the appended configuration block of
 a built installer independently of the packer, so tests can cut or change it
 at exact offsets.
 """
@@ -141,6 +154,66 @@ class Xvfb:
 _xvfb = Xvfb()
 
 
+# Test sessions that use the prefix register here (one file per process id),
+# so that one session neither ends another's wineserver session at its start
+# nor kills its programs at its end.
+_SESSIONS = WINEPREFIX / ".e2e-sessions"
+
+
+def _other_live_sessions() -> list:
+    others = []
+    for entry in _SESSIONS.glob("*") if _SESSIONS.is_dir() else []:
+        pid = int(entry.name) if entry.name.isdigit() else 0
+        if pid == os.getpid():
+            continue
+        try:
+            os.kill(pid, 0)
+            others.append(pid)
+        except (ProcessLookupError, ValueError):
+            entry.unlink(missing_ok=True)
+        except PermissionError:
+            others.append(pid)
+    return others
+
+
+def session_display() -> str:
+    """The session's X display; the first call starts Xvfb after the prefix's
+    previous wineserver session has ended (see the module comment)."""
+    if _xvfb.display is None:
+        ensure_prefix()
+        env = wine_env()
+        if not _other_live_sessions():
+            # A session left by other programs (for example unit tests run
+            # without a display) ends within seconds; one that does not is ended.
+            try:
+                subprocess.run(["wineserver", "-w"], env=env, timeout=30, check=False)
+            except subprocess.TimeoutExpired:
+                subprocess.run(["wineserver", "-k"], env=env, timeout=60, check=False)
+                subprocess.run(["wineserver", "-w"], env=env, timeout=60, check=False)
+        _SESSIONS.mkdir(exist_ok=True)
+        (_SESSIONS / str(os.getpid())).touch()
+        _xvfb.start()
+        _start_keepalive(_xvfb.display)
+    return _xvfb.display
+
+
+_keepalive: subprocess.Popen | None = None
+
+
+def _start_keepalive(display: str) -> None:
+    """Starts the idle program that holds the wineserver session (see above)."""
+    global _keepalive
+    probe = next((probe_path(t) for t in TARGETS if probe_path(t).exists()), None)
+    if probe is None:
+        return
+    _keepalive = subprocess.Popen(["wine", str(probe), "sleep", str(24 * 3600 * 1000)],
+                                  env=wine_env(None, display), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Let it create the session before the first test's program starts.
+    subprocess.run(["wine", str(probe), "exit", "0"], env=wine_env(None, display), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT, check=False)
+
+
 def ensure_prefix() -> None:
     """Initialises the project's Wine prefix once (as scripts/setup.sh does)."""
     if (WINEPREFIX / "system.reg").exists():
@@ -152,11 +225,18 @@ def ensure_prefix() -> None:
 
 
 def shutdown() -> None:
-    """Ends the session: stops Xvfb and the prefix's wineserver."""
-    _xvfb.stop()
-    if shutil.which("wineserver"):
+    """Ends the session: stops the prefix's wineserver (unless another test
+    session still uses it), then Xvfb."""
+    global _keepalive
+    if _keepalive is not None:
+        _keepalive.kill()
+        _keepalive.wait(timeout=30)
+        _keepalive = None
+    (_SESSIONS / str(os.getpid())).unlink(missing_ok=True)
+    if shutil.which("wineserver") and not _other_live_sessions():
         subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60, check=False)
+    _xvfb.stop()
 
 
 def wine_env(extra: Mapping[str, str | None] | None = None, display: str | None = None) -> dict:
@@ -221,6 +301,7 @@ class RunResult:
     windows: list = dataclasses.field(default_factory=list)
     no_window: bool = False
     record: str = ""
+    temp: "TempDir | None" = None  # the run's Windows temporary directory
 
     def describe(self) -> str:
         return (f"exit code {self.returncode}\nstdout: {self.stdout!r}\nstderr: {self.stderr!r}\n"
@@ -265,31 +346,31 @@ def _command(exe: os.PathLike | str, args: Sequence[str]) -> list:
 
 def run(target: str, exe: os.PathLike | str, args: Sequence[str] = (), env: Mapping | None = None,
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout: float = DEFAULT_TIMEOUT) -> RunResult:
-    """Runs a Windows program headless; `env` extends the Wine environment.
+    """Runs a Windows program; `env` extends the Wine environment.
 
     `stdout`/`stderr` take PIPE or an open file. Exit codes pass through
     `wine` unchanged for console and graphical programs alike.
     """
     del target  # one `wine` runs both 32- and 64-bit programs
-    ensure_prefix()
-    done = subprocess.run(_command(exe, args), env=wine_env(env), stdin=subprocess.DEVNULL,
+    display = session_display()
+    done = subprocess.run(_command(exe, args), env=wine_env(env, display), stdin=subprocess.DEVNULL,
                           stdout=stdout, stderr=stderr, timeout=timeout, check=False)
-    return RunResult(done.returncode, done.stdout or b"", done.stderr or b"")
+    return RunResult(done.returncode, done.stdout or b"", done.stderr or b"", temp=prefix_temp())
 
 
 def run_with_watcher(target: str, exe: os.PathLike | str, args: Sequence[str] = (),
                      env: Mapping | None = None, press: str | Sequence[str] | None = None,
                      wait_ms: int = 20000, no_window_ok: bool = False, window_class: str | None = None,
-                     record_path: os.PathLike | str | None = None,
+                     record_path: os.PathLike | str | None = None, temp: TempDir | None = None,
                      timeout: float = DEFAULT_TIMEOUT) -> RunResult:
     """Runs a program through dialog_watcher.exe on the session's Xvfb display.
 
-    `press` is one button (id, IDxx name or text) or one per window. The
-    result holds the program's exit code (or the watcher's 250/251), its
+    `press` is one button (id, IDxx name or text) or one per window; `temp`
+    a private temporary directory for the program (default: the prefix's).
+    The result holds the program's exit code (or the watcher's 250/251), its
     stdout without the watcher's "exit code" line, its stderr and the windows.
     """
-    ensure_prefix()
-    display = _xvfb.start()
+    display = session_display()
     if record_path is None:
         fd, name = tempfile.mkstemp(prefix="watch_", suffix=".txt")
         os.close(fd)
@@ -304,6 +385,8 @@ def run_with_watcher(target: str, exe: os.PathLike | str, args: Sequence[str] = 
             command.append("--no-window-ok")
         if window_class is not None:
             command += ["--class", window_class]
+        for name, value in (temp.env() if temp is not None else {}).items():
+            command += ["--env", f"{name}={value}"]
         command += ["--", windows_path(exe), *args]
         done = subprocess.run(["wine", *command], env=wine_env(env, display=display),
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -314,7 +397,8 @@ def run_with_watcher(target: str, exe: os.PathLike | str, args: Sequence[str] = 
             record.unlink(missing_ok=True)
     windows, no_window = parse_record(text)
     stdout = re.sub(rb"exit code: -?\d+[^\n]*\r?\n?\Z", b"", done.stdout)
-    return RunResult(done.returncode, stdout, done.stderr, windows, no_window, text)
+    return RunResult(done.returncode, stdout, done.stderr, windows, no_window, text,
+                     temp if temp is not None else prefix_temp())
 
 
 _TERMINAL_COLUMNS = 400
@@ -341,10 +425,10 @@ def run_in_pty(target: str, exe: os.PathLike | str, args: Sequence[str] = (), en
     The result's stdout holds everything written to the terminal.
     """
     del target
-    ensure_prefix()
+    display = session_display()
     master, slave = pty.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, _TERMINAL_COLUMNS, 0, 0))
-    process = subprocess.Popen(_command(exe, args), env=wine_env(env), stdin=slave, stdout=slave,
+    process = subprocess.Popen(_command(exe, args), env=wine_env(env, display), stdin=slave, stdout=slave,
                                stderr=slave, close_fds=True, start_new_session=True)
     os.close(slave)
     output = b""
@@ -368,7 +452,7 @@ def run_in_pty(target: str, exe: os.PathLike | str, args: Sequence[str] = (), en
         returncode = process.wait(timeout=max(1.0, deadline - time.monotonic()))
     finally:
         os.close(master)
-    return RunResult(returncode, output, b"")
+    return RunResult(returncode, output, b"", temp=prefix_temp())
 
 
 # --------------------------------------------------------------------------
@@ -405,66 +489,111 @@ class LaunchLog:
         return [m for m in (re.search(pattern, line) for line in self.messages()) if m]
 
 
-class LogDir:
-    """The Windows temporary directory of the prefix, where the log is written."""
+class TempDir:
+    """A Windows temporary directory (what GetTempPath answers), where the
+    launch log is written: `path` on Linux, `windows` as Windows sees it
+    (without a trailing backslash)."""
 
-    _windows: str | None = None
-
-    @classmethod
-    def windows_dir(cls) -> str:
-        """The directory as Windows programs see it (GetTempPath), e.g. C:\\users\\root\\Temp."""
-        if cls._windows is None:
-            ensure_prefix()
-            done = subprocess.run(["wine", "cmd", "/c", "echo", "%TEMP%"], env=wine_env(),
-                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=DEFAULT_TIMEOUT,
-                                  check=True)
-            cls._windows = done.stdout.decode("utf-8", errors="replace").strip().rstrip("\\")
-        return cls._windows
+    def __init__(self, path: Path, windows: str) -> None:
+        self.path = path
+        self.windows = windows
 
     @classmethod
-    def path(cls) -> Path:
-        windows = cls.windows_dir()
-        done = subprocess.run(["winepath", "-u", windows], env=wine_env(), stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=DEFAULT_TIMEOUT, check=True)
-        return Path(done.stdout.decode().strip()).resolve()
+    def private(cls, directory: Path) -> "TempDir":
+        """A new, empty directory; runs through the watcher with `temp=` use it
+        as their TEMP and TMP, so their logs are apart from other tests'."""
+        directory.mkdir(parents=True, exist_ok=True)
+        return cls(directory.resolve(), windows_path(directory))
 
-    @classmethod
-    def logs(cls) -> list:
+    def env(self) -> dict:
+        return {"TEMP": self.windows, "TMP": self.windows}
+
+    def logs(self) -> list:
         """The log files, by number."""
-        files = [p for p in cls.path().glob("tvx_nlog_*.log") if re.fullmatch(r"tvx_nlog_\d+\.log", p.name)]
+        files = [p for p in self.path.glob("tvx_nlog_*.log") if re.fullmatch(r"tvx_nlog_\d+\.log", p.name)]
         return sorted(files, key=lambda p: int(p.stem.rsplit("_", 1)[1]))
 
-    @classmethod
-    def clear(cls) -> None:
-        for path in cls.logs():
-            path.unlink()
-        fallback = WINEPREFIX / "drive_c" / "tvx_nlog"
-        fallback.unlink(missing_ok=True)
+    def clear(self) -> None:
+        for path in self.logs():
+            path.unlink(missing_ok=True)
 
-    @classmethod
-    def newest(cls) -> LaunchLog | None:
-        files = cls.logs()
+    def newest(self) -> LaunchLog | None:
+        files = self.logs()
         if not files:
             return None
         path = max(files, key=lambda p: (p.stat().st_mtime_ns, int(p.stem.rsplit("_", 1)[1])))
         return LaunchLog(path, path.read_bytes())
 
-    @classmethod
-    def for_executable(cls, exe: os.PathLike | str) -> LaunchLog | None:
+    def for_executable(self, exe: os.PathLike | str) -> LaunchLog | None:
         """The newest log whose first line names `exe` (other programs may
         write logs into the same directory at the same time)."""
         wanted = f"Started executable {windows_path(exe)} at ".lower()
         found = []
-        for path in cls.logs():
-            raw = path.read_bytes()
+        for path in self.logs():
+            try:
+                raw = path.read_bytes()
+            except FileNotFoundError:  # removed by another test session meanwhile
+                continue
             first = raw.decode("utf-8-sig", errors="replace").split("\n", 1)[0]
             if first.lower().startswith(wanted):
                 found.append(LaunchLog(path, raw))
         return max(found, key=lambda log: (log.path.stat().st_mtime_ns, log.number), default=None)
 
+    def windows_path_of(self, log: LaunchLog) -> str:
+        return self.windows + "\\" + log.path.name
+
+
+_prefix_temp: TempDir | None = None
+
+
+def prefix_temp() -> TempDir:
+    """The Windows temporary directory of the prefix (C:\\users\\<user>\\Temp),
+    which programs started from Linux get; found once through cmd and winepath."""
+    global _prefix_temp
+    if _prefix_temp is None:
+        env = wine_env(None, session_display())
+        done = subprocess.run(["wine", "cmd", "/c", "echo", "%TEMP%"], env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=DEFAULT_TIMEOUT, check=True)
+        windows = done.stdout.decode("utf-8", errors="replace").strip().rstrip("\\")
+        done = subprocess.run(["winepath", "-u", windows], env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=DEFAULT_TIMEOUT, check=True)
+        _prefix_temp = TempDir(Path(done.stdout.decode().strip()).resolve(), windows)
+    return _prefix_temp
+
+
+class LogDir:
+    """The prefix's temporary directory (see `prefix_temp`) as class methods."""
+
+    @classmethod
+    def windows_dir(cls) -> str:
+        """The directory as Windows programs see it, e.g. C:\\users\\root\\Temp."""
+        return prefix_temp().windows
+
+    @classmethod
+    def path(cls) -> Path:
+        """The directory as a Linux path."""
+        return prefix_temp().path
+
+    @classmethod
+    def logs(cls) -> list:
+        return prefix_temp().logs()
+
+    @classmethod
+    def clear(cls) -> None:
+        prefix_temp().clear()
+        (WINEPREFIX / "drive_c" / "tvx_nlog").unlink(missing_ok=True)
+
+    @classmethod
+    def newest(cls) -> LaunchLog | None:
+        return prefix_temp().newest()
+
+    @classmethod
+    def for_executable(cls, exe: os.PathLike | str) -> LaunchLog | None:
+        return prefix_temp().for_executable(exe)
+
     @classmethod
     def windows_path_of(cls, log: LaunchLog) -> str:
-        return cls.windows_dir() + "\\" + log.path.name
+        return prefix_temp().windows_path_of(log)
 
 
 # --------------------------------------------------------------------------

@@ -138,6 +138,15 @@ def test_log_directory_is_the_programs_temporary_directory(tools_target, logs):
     assert logs.logs() == []
 
 
+def test_watcher_gives_the_program_a_private_temporary_directory(tools_target, temp):
+    result = run_with_watcher(tools_target, harness.probe_path(tools_target), ["tempfile", "tvx_nlog_3.log", "x"],
+                              no_window_ok=True, temp=temp)
+    assert result.returncode == 0, result.describe()
+    assert result.stderr.decode("cp1252").strip().lower() == (temp.windows + "\\tvx_nlog_3.log").lower()
+    assert [p.name for p in temp.logs()] == ["tvx_nlog_3.log"]
+    assert result.temp is temp
+
+
 def test_block_reader_agrees_with_the_packer(tools_target, tmp_path):
     # The probe serves as stub: any image that ends with its last section does.
     files = {"tvxruntime.jar": b"J" * 100, "tvxparams.conf": b"p=1\n"}

@@ -2,7 +2,12 @@
 // answers it by pressing a button, then returns the program's exit code.
 //
 //   dialog_watcher --out RECORD.txt [--press BUTTON[,BUTTON...]] [--timeout MS]
-//                  [--class NAME] [--no-window-ok] -- PROGRAM [ARGS...]
+//                  [--class NAME] [--env NAME=VALUE]... [--no-window-ok]
+//                  -- PROGRAM [ARGS...]
+//
+// --env sets a variable for the program (an empty value removes it). Wine
+// rebuilds some variables (TEMP, TMP, USERPROFILE, ...) for programs started
+// from Linux, so they can only be given to a program by a Windows parent.
 //
 // BUTTON is a control id ("1", "7"), a symbolic id ("IDOK", "IDCANCEL",
 // "IDYES", "IDNO", ...) or the button's text (accelerator "&" ignored). The
@@ -73,6 +78,7 @@ struct Options {
     DWORD timeout = 20000;
     std::wstring windowClass = L"#32770";
     bool noWindowOk = false;
+    std::vector<std::wstring> environment;  // NAME=VALUE
     std::vector<std::wstring> command;
 };
 
@@ -181,6 +187,10 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             options.timeout = static_cast<DWORD>(value);
         } else if (arg == L"--class" && hasValue) {
             options.windowClass = argv[++i];
+        } else if (arg == L"--env" && hasValue) {
+            std::wstring assignment = argv[++i];
+            if (assignment.find(L'=') == std::wstring::npos || assignment[0] == L'=') return false;
+            options.environment.push_back(assignment);
         } else if (arg == L"--no-window-ok") {
             options.noWindowOk = true;
         } else {
@@ -503,7 +513,8 @@ int main() {
     if (!ok) {
         std::fprintf(stderr,
                      "usage: dialog_watcher --out RECORD [--press BUTTON[,BUTTON...]] [--timeout MS]\n"
-                     "                      [--class NAME] [--no-window-ok] -- PROGRAM [ARGS...]\n");
+                     "                      [--class NAME] [--env NAME=VALUE]... [--no-window-ok]\n"
+                     "                      -- PROGRAM [ARGS...]\n");
         return kExitUsage;
     }
 
@@ -511,6 +522,14 @@ int main() {
     if (!record.reset()) {
         std::fprintf(stderr, "dialog_watcher: cannot write the record file\n");
         return kExitUsage;
+    }
+
+    // The program inherits the watcher's environment.
+    for (const auto& assignment : options.environment) {
+        size_t equals = assignment.find(L'=');
+        std::wstring name = assignment.substr(0, equals);
+        std::wstring value = assignment.substr(equals + 1);
+        SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
     }
 
     std::wstring commandLine;
