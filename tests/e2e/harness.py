@@ -20,11 +20,13 @@ program without the display. A message box a test does not expect therefore
 waits for the run's timeout unless the run goes through the watcher;
 console-mode tests use the watcher or a short timeout.
 
+``BlockLayout`` (block_layout.py) reads the appended block of a built
+installer independently of the packer, so tests can cut or change it at exact
+offsets.
+
 The launch log lives in the Windows temporary directory: the prefix's
 (``LogDir``, ``prefix_temp``) or, for runs through the watcher, a private one
-of the test (``TempDir.private``), which keeps tests apart from each other. ``BlockLayout`` reads the appended configuration block of
-a built installer independently of the packer, so tests can cut or change it
-at exact offsets.
+of the test (``TempDir.private``), which keeps tests apart from each other.
 """
 
 from __future__ import annotations
@@ -43,9 +45,11 @@ import subprocess
 import tempfile
 import termios
 import time
-import zlib
 from pathlib import Path
 from typing import Iterable, Mapping, Sequence
+
+from block_layout import BlockLayout, BlockRecord, LocaleLayout, changed_copy, truncated_copy  # noqa: F401
+from launch_log import LaunchLog, TempDir, windows_path  # noqa: F401
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
 BUILD_DIR = REPO_ROOT / "build"
@@ -95,11 +99,6 @@ def probe_path(target: str) -> Path:
 def tvxpack_path() -> Path:
     override = os.environ.get("TVX_E2E_TVXPACK")
     return Path(override) if override else BUILD_DIR / "host" / "tvxpack"
-
-
-def windows_path(path: os.PathLike | str) -> str:
-    """The Wine path of a Linux path, through the Z: drive."""
-    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 # --------------------------------------------------------------------------
@@ -459,90 +458,6 @@ def run_in_pty(target: str, exe: os.PathLike | str, args: Sequence[str] = (), en
 # The launch log
 
 
-@dataclasses.dataclass
-class LaunchLog:
-    path: Path
-    raw: bytes
-
-    @property
-    def has_bom(self) -> bool:
-        return self.raw.startswith(b"\xef\xbb\xbf")
-
-    @property
-    def text(self) -> str:
-        return self.raw.decode("utf-8-sig").replace("\r\n", "\n")
-
-    @property
-    def lines(self) -> list:
-        return self.text.split("\n")
-
-    @property
-    def number(self) -> int:
-        return int(re.fullmatch(r"tvx_nlog_(\d+)\.log", self.path.name).group(1))
-
-    def messages(self) -> list:
-        """The text of every "[s:ms] " line, without the prefix."""
-        return [m.group(1) for m in (re.fullmatch(r"\[\d+:\d+\] (.*)", line) for line in self.lines) if m]
-
-    def find(self, pattern: str) -> list:
-        """re.search matches of `pattern` over the prefixed lines, in order."""
-        return [m for m in (re.search(pattern, line) for line in self.messages()) if m]
-
-
-class TempDir:
-    """A Windows temporary directory (what GetTempPath answers), where the
-    launch log is written: `path` on Linux, `windows` as Windows sees it
-    (without a trailing backslash)."""
-
-    def __init__(self, path: Path, windows: str) -> None:
-        self.path = path
-        self.windows = windows
-
-    @classmethod
-    def private(cls, directory: Path) -> "TempDir":
-        """A new, empty directory; runs through the watcher with `temp=` use it
-        as their TEMP and TMP, so their logs are apart from other tests'."""
-        directory.mkdir(parents=True, exist_ok=True)
-        return cls(directory.resolve(), windows_path(directory))
-
-    def env(self) -> dict:
-        return {"TEMP": self.windows, "TMP": self.windows}
-
-    def logs(self) -> list:
-        """The log files, by number."""
-        files = [p for p in self.path.glob("tvx_nlog_*.log") if re.fullmatch(r"tvx_nlog_\d+\.log", p.name)]
-        return sorted(files, key=lambda p: int(p.stem.rsplit("_", 1)[1]))
-
-    def clear(self) -> None:
-        for path in self.logs():
-            path.unlink(missing_ok=True)
-
-    def newest(self) -> LaunchLog | None:
-        files = self.logs()
-        if not files:
-            return None
-        path = max(files, key=lambda p: (p.stat().st_mtime_ns, int(p.stem.rsplit("_", 1)[1])))
-        return LaunchLog(path, path.read_bytes())
-
-    def for_executable(self, exe: os.PathLike | str) -> LaunchLog | None:
-        """The newest log whose first line names `exe` (other programs may
-        write logs into the same directory at the same time)."""
-        wanted = f"Started executable {windows_path(exe)} at ".lower()
-        found = []
-        for path in self.logs():
-            try:
-                raw = path.read_bytes()
-            except FileNotFoundError:  # removed by another test session meanwhile
-                continue
-            first = raw.decode("utf-8-sig", errors="replace").split("\n", 1)[0]
-            if first.lower().startswith(wanted):
-                found.append(LaunchLog(path, raw))
-        return max(found, key=lambda log: (log.path.stat().st_mtime_ns, log.number), default=None)
-
-    def windows_path_of(self, log: LaunchLog) -> str:
-        return self.windows + "\\" + log.path.name
-
-
 _prefix_temp: TempDir | None = None
 
 
@@ -622,160 +537,27 @@ def build_installer(tmp_path: Path, target: str, manifest: Mapping | None = None
     if not packer.exists():
         import pytest
         pytest.skip(f"the packer is not built ({packer})")
-    spec = default_manifest()
+    combined = default_manifest()
     for key, value in (manifest or {}).items():
         if key == "config":
-            spec["config"] = {**spec["config"], **value}
+            combined["config"] = {**combined["config"], **value}
         else:
-            spec[key] = value
+            combined[key] = value
     work = tmp_path / (Path(name).stem + "_src")
     work.mkdir(parents=True, exist_ok=True)
-    if "payload" not in spec:
-        spec["payload"] = []
+    if "payload" not in combined:
+        combined["payload"] = []
         for file_name, content in (DEFAULT_FILES if files is None else files).items():
             (work / file_name).write_bytes(content)
-            spec["payload"].append({"name": file_name, "source": file_name})
+            combined["payload"].append({"name": file_name, "source": file_name})
     manifest_path = work / "manifest.json"
-    manifest_path.write_text(json.dumps(spec, indent=2, ensure_ascii=False), encoding="utf-8")
+    manifest_path.write_text(json.dumps(combined, indent=2, ensure_ascii=False), encoding="utf-8")
     output = tmp_path / name
     done = subprocess.run([str(packer), "--stub", str(stub or stub_path(target)), "--manifest", str(manifest_path),
                            "--output", str(output)], capture_output=True, timeout=DEFAULT_TIMEOUT, check=False)
     if done.returncode != 0:
         raise RuntimeError(f"tvxpack failed ({done.returncode}): {done.stderr.decode(errors='replace')}")
     return output
-
-
-# --------------------------------------------------------------------------
-# The appended block, read independently of the packer
-
-
-@dataclasses.dataclass
-class BlockRecord:
-    """One record: `start` is the offset of its int32 id (or of the locale
-    name's length), `text` the offset of its text bytes, `end` the offset after it."""
-    key: int | str
-    start: int
-    text: int
-    end: int
-    value: bytes
-
-
-@dataclasses.dataclass
-class LocaleLayout:
-    name: str
-    name_record: BlockRecord
-    count_at: int
-    messages: list
-
-
-@dataclasses.dataclass
-class BlockLayout:
-    size: int
-    sections: int
-    optional_header_size: int
-    raw_data_size: int
-    raw_data_offset: int
-    start: int  # offset of the magic
-    magic: int
-    integrity_flag: int
-    crc: int
-    covered_length: int
-    config_count_at: int
-    config: list
-    messages_count_at: int
-    messages: list
-    locales_count_at: int
-    locales: list
-    payload_offset: int
-    payload_files: list  # (size field offset, data offset, size)
-
-    @property
-    def covered_start(self) -> int:
-        return self.start + 20
-
-    @property
-    def covered_end(self) -> int:
-        return self.covered_start + self.covered_length
-
-    def config_record(self, key: int) -> BlockRecord:
-        return next(r for r in self.config if r.key == key)
-
-    def message_record(self, key: int) -> BlockRecord:
-        return next(r for r in self.messages if r.key == key)
-
-    def covered_crc(self, data: bytes) -> int:
-        return zlib.crc32(data[self.covered_start:self.covered_end]) & 0xFFFFFFFF
-
-    @classmethod
-    def read(cls, path: os.PathLike | str) -> "BlockLayout":
-        data = Path(path).read_bytes()
-
-        def i32(at: int) -> int:
-            return struct.unpack_from("<i", data, at)[0]
-
-        header = i32(60)
-        sections = struct.unpack_from("<H", data, header + 6)[0]
-        optional = struct.unpack_from("<H", data, header + 20)[0]
-        last = header + optional + 40 * sections  # 16 bytes into the last section header
-        raw_size, raw_offset = struct.unpack_from("<II", data, last)
-        start = raw_size + raw_offset
-        magic, flag, crc, covered = struct.unpack_from("<IiIq", data, start)
-        at = start + 20
-
-        def records(count: int) -> tuple[list, int]:
-            nonlocal at
-            result = []
-            for _ in range(count):
-                begin = at
-                key, length = struct.unpack_from("<ii", data, at)
-                result.append(BlockRecord(key, begin, at + 8, at + 8 + length, data[at + 8:at + 8 + length]))
-                at += 8 + length
-            return result, at
-
-        config_count_at = at
-        config_count = i32(at)
-        at += 4
-        config, _ = records(config_count)
-        messages_count_at = at
-        message_count = i32(at)
-        at += 4
-        messages, _ = records(message_count)
-        locales_count_at = at
-        locale_count = i32(at)
-        at += 4
-        locales = []
-        for _ in range(locale_count):
-            length = i32(at)
-            name_bytes = data[at + 4:at + 4 + length]
-            name_record = BlockRecord(name_bytes.decode("latin-1"), at, at + 4, at + 4 + length, name_bytes)
-            at += 4 + length
-            count_at = at
-            count = i32(at)
-            at += 4
-            locale_messages, _ = records(count)
-            locales.append(LocaleLayout(name_record.key, name_record, count_at, locale_messages))
-        payload_offset = at
-        files = []
-        names = next((r.value for r in config if r.key == 2002), b"0")
-        for _ in range(int(names or b"0")):
-            size = struct.unpack_from("<q", data, at)[0]
-            files.append((at, at + 8, size))
-            at += 8 + size
-        return cls(len(data), sections, optional, raw_size, raw_offset, start, magic, flag, crc, covered,
-                   config_count_at, config, messages_count_at, messages, locales_count_at, locales,
-                   payload_offset, files)
-
-
-def truncated_copy(source: Path, length: int, destination: Path) -> Path:
-    destination.write_bytes(source.read_bytes()[:length])
-    return destination
-
-
-def changed_copy(source: Path, offset: int, destination: Path, xor: int = 0x01) -> Path:
-    data = bytearray(source.read_bytes())
-    data[offset] ^= xor
-    destination.write_bytes(bytes(data))
-    return destination
 
 
 def ordered_lines_present(haystack: str, lines: Iterable[str]) -> bool:

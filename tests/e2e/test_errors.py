@@ -19,6 +19,7 @@ the handles with a hidden console and the text cannot be captured.
 
 import copy
 import re
+import struct
 
 import pytest
 
@@ -37,7 +38,8 @@ def _installer(tmp_path, target, **manifest):
     return expect.failing_installer(tmp_path, target, manifest)
 
 
-# Bytes inside the range the CRC covers (from the configuration count on).
+# Bytes inside the range the CRC covers (from the configuration count on),
+# and the stored CRC itself.
 COVERED = [
     ("configuration text", lambda b: b.config_record(999).text),
     ("message text", lambda b: b.message_record(20019).text + 1),
@@ -45,6 +47,7 @@ COVERED = [
     ("first payload byte", lambda b: b.payload_files[0][1]),
     ("payload size", lambda b: b.payload_files[1][0]),
     ("last covered byte", lambda b: b.covered_end - 1),
+    ("stored CRC", lambda b: b.start + 8),
 ]
 
 
@@ -75,6 +78,20 @@ def test_the_corrupted_box_uses_the_installers_texts(target, temp, tmp_path):
     exe = harness.changed_copy(installer, layout.covered_end - 1, tmp_path / "changed.exe")
     result = run_with_watcher(target, exe, temp=temp)
     expect.corrupted_box(result, text="Setup file damaged.", caption="Acme Setup")
+
+
+def test_covered_range_beyond_the_end_of_the_file_is_a_read_error(target, temp, tmp_path):
+    installer = _installer(tmp_path, target)
+    layout = harness.BlockLayout.read(installer)
+    data = bytearray(installer.read_bytes())
+    data[layout.start + 12:layout.start + 20] = struct.pack("<q", layout.covered_length + 50000)
+    exe = tmp_path / "long.exe"
+    exe.write_bytes(bytes(data))
+    result = run_with_watcher(target, exe, temp=temp)
+    message, log = expect.error_box(result, exe)
+    assert message == "An internal error occurred (error code: 34)"
+    # The read at the end of the file gives no bytes after all the file's bytes from the covered start on.
+    assert log.find(rf"^check ReadFile failed 0 \d+ {layout.size - layout.covered_start}$"), log.text
 
 
 # (case, manifest changes, offset of a changed byte or None, arguments, check runs)

@@ -288,13 +288,13 @@ bool symbolicId(const std::wstring& name, int& id) {
     return true;
 }
 
-// The control id to press in `window` for the button spec. The default
+// The control id to press in `window` for the button choice. The default
 // button is the push button with the default style (message boxes mark it
 // only that way; Wine's DM_GETDEFID answers IDOK for them), else the answer
 // of DM_GETDEFID when that names an existing control, else IDOK.
-int chooseButton(HWND window, const std::wstring& spec) {
+int chooseButton(HWND window, const std::wstring& choice) {
     int id = IDOK;
-    if (spec.empty()) {
+    if (choice.empty()) {
         for (HWND child : childControls(window)) {
             LONG style = GetWindowLongW(child, GWL_STYLE);
             if (className(child) == L"Button" && (style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
@@ -309,9 +309,9 @@ int chooseButton(HWND window, const std::wstring& spec) {
         }
         return id;
     }
-    if (symbolicId(spec, id)) return id;
+    if (symbolicId(choice, id)) return id;
     for (HWND child : childControls(window)) {
-        if (withoutAccelerators(windowText(child)) == withoutAccelerators(spec)) {
+        if (withoutAccelerators(windowText(child)) == withoutAccelerators(choice)) {
             return GetDlgCtrlID(child);
         }
     }
@@ -459,12 +459,12 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         Sleep(100);
         ++windows;
         recordWindow(record, windows, window);
-        std::wstring spec;
+        std::wstring choice;
         if (!options.press.empty()) {
             size_t index = static_cast<size_t>(windows - 1);
-            spec = options.press[index < options.press.size() ? index : options.press.size() - 1];
+            choice = options.press[index < options.press.size() ? index : options.press.size() - 1];
         }
-        int id = chooseButton(window, spec);
+        int id = chooseButton(window, choice);
         record.line(L"pressed " + std::to_wstring(id));
         record.line(L"end");
         handled.insert(window);
