@@ -23,7 +23,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo_cmd dpkg --add-architecture i386
   fi
   $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
 # The project's own Wine prefix, so tests never touch a user's ~/.wine.
