@@ -182,12 +182,27 @@ jboolean toJava(bool value) { return value ? JNI_TRUE : JNI_FALSE; }
 
 // The names of a key's sub-keys or values as a String[]; null when the root
 // code is unknown, the key cannot be opened or the enumeration fails.
+// The key a native names by root code, sub-key and view; false when the root
+// code is unknown (the native then returns its failure value).
+class NamedKey {
+public:
+    NamedKey(JNIEnv* env, jint root, jstring subKey, jint view)
+        : root_(rootOf(root)), path_(env, subKey), view_(viewOf(view)) {}
+    explicit operator bool() const { return root_ != nullptr; }
+    KeyLocation location() const { return {root_, path_.get(), view_}; }
+    UniqueRegKey open(Access access) const { return openKey(location(), access); }
+
+private:
+    HKEY root_;
+    JavaString path_;
+    REGSAM view_;
+};
+
 jobjectArray enumerateNames(JNIEnv* env, jint root, jstring subKey, jint view,
                             std::optional<std::vector<std::wstring>> (*names)(HKEY)) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return nullptr;
-    const JavaString path(env, subKey);
-    UniqueRegKey key = openKey({rootHandle, path.get(), viewOf(view)}, Access::read);
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return nullptr;
+    UniqueRegKey key = named.open(Access::read);
     if (!key) return nullptr;
     const auto found = names(key.get());
     key.reset();
@@ -200,28 +215,25 @@ extern "C" {
 
 jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_keyExists0(JNIEnv* env, jclass, jint root,
                                                                                       jstring subKey, jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return JNI_FALSE;
-    const JavaString path(env, subKey);
-    return toJava(openKey({rootHandle, path.get(), viewOf(view)}, Access::read).valid());
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return JNI_FALSE;
+    return toJava(named.open(Access::read).valid());
 }
 
 jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_createKey0(JNIEnv* env, jclass, jint root,
                                                                                       jstring subKey, jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return JNI_FALSE;
-    const JavaString path(env, subKey);
-    return toJava(openKey({rootHandle, path.get(), viewOf(view)}, Access::create).valid());
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return JNI_FALSE;
+    return toJava(named.open(Access::create).valid());
 }
 
 jobject JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_getValue0(JNIEnv* env, jclass, jint root,
                                                                                    jstring subKey, jstring valueName,
                                                                                    jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return nullptr;
-    const JavaString path(env, subKey);
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return nullptr;
     const JavaString name(env, valueName);
-    UniqueRegKey key = openKey({rootHandle, path.get(), viewOf(view)}, Access::read);
+    UniqueRegKey key = named.open(Access::read);
     if (!key) return nullptr;
     const std::optional<Value> value = queryValue(key.get(), name.get());
     return value ? javaValue(env, *value) : nullptr;
@@ -233,15 +245,14 @@ jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_setVa
                                                                                     jstring subKey, jstring valueName,
                                                                                     jobject value, jint typeCode,
                                                                                     jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return JNI_FALSE;
-    const JavaString path(env, subKey);
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return JNI_FALSE;
     const JavaString name(env, valueName);
     const std::optional<std::uint32_t> type = typeForCode(typeCode);
     if (!type) return JNI_FALSE;
     const std::optional<Bytes> data = encodeJavaValue(env, value, *type);
     if (!data) return JNI_FALSE;
-    UniqueRegKey key = openKey({rootHandle, path.get(), viewOf(view)}, Access::create);
+    UniqueRegKey key = named.open(Access::create);
     if (!key) return JNI_FALSE;
     const LSTATUS status = RegSetValueExW(key.get(), name.get(), 0, *type, data->data(), static_cast<DWORD>(data->size()));
     if (status != ERROR_SUCCESS) {
@@ -255,21 +266,19 @@ jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_setVa
 void JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_deleteValue0(JNIEnv* env, jclass, jint root,
                                                                                    jstring subKey, jstring valueName,
                                                                                    jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return;
-    const JavaString path(env, subKey);
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return;
     const JavaString name(env, valueName);
-    UniqueRegKey key = openKey({rootHandle, path.get(), viewOf(view)}, Access::readWrite);
+    UniqueRegKey key = named.open(Access::readWrite);
     if (key) RegDeleteValueW(key.get(), name.get());
 }
 
 void JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_deleteKey0(JNIEnv* env, jclass, jint root,
                                                                                  jstring subKey, jboolean onlyIfEmpty,
                                                                                  jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return;
-    const JavaString path(env, subKey);
-    const KeyLocation at{rootHandle, path.get(), viewOf(view)};
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return;
+    const KeyLocation at = named.location();
     if (onlyIfEmpty)
         deleteKeyIfEmpty(at, findDeleteKeyEx());
     else
@@ -279,21 +288,19 @@ void JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_deleteKey
 jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_saveKey0(JNIEnv* env, jclass, jint root,
                                                                                    jstring subKey, jstring file,
                                                                                    jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return JNI_FALSE;
-    const JavaString path(env, subKey);
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return JNI_FALSE;
     const JavaString filePath(env, file);
-    return toJava(saveKey({rootHandle, path.get(), viewOf(view)}, filePath.get()));
+    return toJava(saveKey(named.location(), filePath.get()));
 }
 
 jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_restoreKey0(JNIEnv* env, jclass, jint root,
                                                                                       jstring subKey, jstring file,
                                                                                       jint view) {
-    HKEY rootHandle = rootOf(root);
-    if (!rootHandle) return JNI_FALSE;
-    const JavaString path(env, subKey);
+    const NamedKey named(env, root, subKey, view);
+    if (!named) return JNI_FALSE;
     const JavaString filePath(env, file);
-    return toJava(restoreKey({rootHandle, path.get(), viewOf(view)}, filePath.get()));
+    return toJava(restoreKey(named.location(), filePath.get()));
 }
 
 jobjectArray JNICALL Java_com_tovrix_runtime_installer_platform_win32_Registry_enumSubKeys0(JNIEnv* env, jclass,
