@@ -32,16 +32,21 @@ def make_payload(path, size):
             f.write(block)
 
 
-def pack(work, target, payload, name="tvxruntime.jar"):
-    manifest = {"config": {"107": "0", "2001": "i"}, "payload": [{"name": name, "source": payload}]}
+def pack_manifest(work, target, manifest, name):
+    """Writes the manifest into `work` and packs it onto the target's stub."""
     mpath = os.path.join(work, "m.json")
     with open(mpath, "w") as f:
         json.dump(manifest, f)
-    out = os.path.join(work, "setup-%s.exe" % target)
+    out = os.path.join(work, name)
     subprocess.run([os.path.join(ROOT, "build", "host", "tvxpack"), "--stub",
                     os.path.join(ROOT, "build", target, "launcher.exe"), "--manifest", mpath,
                     "--output", out], check=True)
     return out
+
+
+def pack(work, target, payload, name="tvxruntime.jar"):
+    manifest = {"config": {"107": "0", "2001": "i"}, "payload": [{"name": name, "source": payload}]}
+    return pack_manifest(work, target, manifest, "setup-%s.exe" % target)
 
 
 def run_and_read_log(installer, args=()):

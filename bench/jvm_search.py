@@ -13,14 +13,13 @@ runtime of scripts/fetch_java.sh when it is there.  Run after scripts/build.sh:
     python3 bench/jvm_search.py [--target win32|win64] [--runs N]
 """
 import argparse
-import json
 import os
 import shutil
 import statistics
 import subprocess
 import tempfile
 
-from common import ROOT, run_and_read_log, wine_env
+from common import ROOT, pack_manifest, run_and_read_log, wine_env
 
 END_LINES = ("Loading of JVM-DLL successful", "Could not get DLL-Handle.", "No JVM found")
 
@@ -35,14 +34,7 @@ def pack_search_installer(work, target):
             f.write(data)
     manifest = {"config": {"107": "0", "2001": "i", "126": "1.8", "128": "EJAVA_HOME"},
                 "payload": [{"name": n, "source": n} for n in ("tvxruntime.jar", "tvxparams.conf")]}
-    mpath = os.path.join(work, "m.json")
-    with open(mpath, "w") as f:
-        json.dump(manifest, f)
-    out = os.path.join(work, "search-%s.exe" % target)
-    subprocess.run([os.path.join(ROOT, "build", "host", "tvxpack"), "--stub",
-                    os.path.join(ROOT, "build", target, "launcher.exe"), "--manifest", mpath,
-                    "--output", out], check=True)
-    return out
+    return pack_manifest(work, target, manifest, "search-%s.exe" % target)
 
 
 def fake_home(work, target):
