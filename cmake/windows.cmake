@@ -16,11 +16,12 @@ set(WIN_SOURCES
   launcher/errors_win.cpp
   launcher/exe_path_win.cpp
   launcher/launcher_state.cpp
-  launcher/main_flow_win.cpp
+  launcher/privilege_win.cpp
+  startup/main_flow_win.cpp
   launcher/temp_dir_win.cpp
   frontend/startup_markers_win.cpp
-  jvm/expand_win.cpp
-  jvm/locale_win.cpp
+  launcher/expand_win.cpp
+  launcher/locale_win.cpp
   jvm/vm_options_win.cpp
   jvm/java_probe_win.cpp
   jvm/jvm_registry_win.cpp
@@ -76,7 +77,7 @@ add_custom_command(OUTPUT ${EXPORTS_DEF}
 
 add_custom_target(launcher_exports DEPENDS ${EXPORTS_DEF})
 
-add_executable(launcher WIN32 launcher/entry_win.cpp launcher/log_win.cpp resources/launcher.rc
+add_executable(launcher WIN32 startup/entry_win.cpp launcher/log_win.cpp resources/launcher.rc
                $<TARGET_OBJECTS:launcher_natives>)
 add_dependencies(launcher launcher_exports)
 target_link_options(launcher PRIVATE ${EXPORTS_DEF})

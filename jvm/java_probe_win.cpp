@@ -91,7 +91,7 @@ std::string readVersionLine(HANDLE file) {
     return versionLineOf(output, kVersionLineLimit);
 }
 
-bool preReleaseAllowed(bool allowPreRelease) { return allowPreRelease || getConfigInt(130) != 0; }
+bool preReleaseAllowed(bool allowPreRelease) { return allowPreRelease || getConfigInt(config::kPreReleaseJavaAllowed) != 0; }
 
 // checkJavaExe without its entry and exit lines.
 bool probeJavaExe(std::string& javaExecutable, std::string& version, const VersionRange& range,
@@ -121,7 +121,7 @@ bool probeJavaExe(std::string& javaExecutable, std::string& version, const Versi
     if (check == RangeCheck::PreRelease) logMessage(L"beta vm not allowed");
     if (check != RangeCheck::Pass) return false;
 
-    if (getConfigInt(107) == 1) {
+    if (getConfigInt(config::kExecutableKind) == 1) {
         javaExecutable = windowedJavaExecutable(javaExecutable);
         return fileExists(javaExecutable);
     }
@@ -131,14 +131,14 @@ bool probeJavaExe(std::string& javaExecutable, std::string& version, const Versi
 }  // namespace
 
 VersionRange readVersionRange() {
-    VersionRange range = makeVersionRange(getConfigStringCopy(126), getConfigStringCopy(127));
+    VersionRange range = makeVersionRange(getConfigStringCopy(config::kMinimumJavaVersion), getConfigStringCopy(config::kMaximumJavaVersion));
     logMessage(L"MinVersion: %S, MaxVersion: %S", range.minimumText.c_str(), range.maximumText.c_str());
     return range;
 }
 
 bool deriveJavaExecutable(const std::string& home, std::string& javaExecutable) {
     const Derivation derived =
-        deriveJavaExecutable(home, getConfigInt(131) != 0, [](const std::string& path) { return fileExists(path); });
+        deriveJavaExecutable(home, getConfigInt(config::kJdkRequired) != 0, [](const std::string& path) { return fileExists(path); });
     javaExecutable = derived.javaExecutable;
     return derived.holds;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "jvm/expand.h"
+#include "launcher/expand.h"
 #include "jvm/jvm_selection.h"
 #include "jvm/main_arguments.h"
 #include "jvm/vm_options.h"
@@ -26,8 +26,6 @@ const char kSplashSignature[] =
 JavaVM* g_vm = nullptr;
 JNIEnv* g_env = nullptr;
 bool g_jvmCreated = false;
-
-bool installerKind() { return getConfigStringCopy(2001).compare(0, 1, "e") != 0; }
 
 jstring newString(JNIEnv* env, const wstring& text) {
     return env->NewString(reinterpret_cast<const jchar*>(text.c_str()), static_cast<jsize>(text.size()));
@@ -52,11 +50,12 @@ void initAwtSplashConfig(JNIEnv* env) {
         getConfigString(id, buffer, sizeof buffer);
         return env->NewStringUTF(buffer);
     };
-    jstring fonts[] = {text(10111), text(10114), text(10118), text(10121)};
-    env->CallStaticVoidMethod(launcher, method, JNI_TRUE, getConfigInt(163) != 0 ? JNI_TRUE : JNI_FALSE, fonts[0],
-                              getConfigInt(10109), getConfigInt(10110), fonts[1], getConfigInt(10113),
-                              getConfigInt(10115), fonts[2], getConfigInt(10116), getConfigInt(10117), fonts[3],
-                              getConfigInt(10120), getConfigInt(10122));
+    jstring fonts[] = {text(config::kSplashFont1), text(config::kSplashFont2), text(config::kSplashFont3),
+                       text(config::kSplashFont4)};
+    env->CallStaticVoidMethod(launcher, method, JNI_TRUE, getConfigInt(config::kSplashFlag) != 0 ? JNI_TRUE : JNI_FALSE, fonts[0],
+                              getConfigInt(config::kSplashValue1a), getConfigInt(config::kSplashValue1b), fonts[1], getConfigInt(config::kSplashValue2a),
+                              getConfigInt(config::kSplashValue2b), fonts[2], getConfigInt(config::kSplashValue3a), getConfigInt(config::kSplashValue3b), fonts[3],
+                              getConfigInt(config::kSplashValue4a), getConfigInt(config::kSplashValue4b));
     for (jstring font : fonts)
         if (font) env->DeleteLocalRef(font);
 }
@@ -117,13 +116,12 @@ void setDeletionHelperPath(JNIEnv* env) {
         logMessage(L"did not find WinDel field");
         return;
     }
-    wchar_t module[kTextLimit];
-    DWORD n = GetModuleFileNameW(nullptr, module, kTextLimit);
-    if (n == 0 || n >= kTextLimit) {
+    const wstring module = moduleFileName();
+    if (module.empty()) {
         logMessage(L"could not get module name for WinDel");
         return;
     }
-    jstring path = newString(env, wstring(module, n));
+    jstring path = newString(env, module);
     if (!path) {
         logMessage(L"could not create string for WinDel");
         return;
@@ -171,43 +169,43 @@ wstring configuredFileName(std::int32_t flagId, std::int32_t nameId) {
 
 std::vector<wstring> mainArguments(const ArgumentVector& words) {
     MainArgumentInputs in;
-    in.windowedKind = getConfigInt(107) == 1;
-    in.mainClass = getConfigWideString(122, kTextLimit);
-    in.mainClassInModule = getConfigInt(133) != 0;
-    in.errorLog = configuredFileName(102, 103);
-    in.outputLog = configuredFileName(104, 105);
-    in.flag106 = getConfigInt(106) != 0;
-    wstring configured = getConfigWideString(124, 2000);
+    in.windowedKind = getConfigInt(config::kExecutableKind) == 1;
+    in.mainClass = getConfigWideString(config::kMainClass, kTextLimit);
+    in.mainClassInModule = getConfigInt(config::kMainClassInModule) != 0;
+    in.errorLog = configuredFileName(config::kErrorLogEnabled, config::kErrorLogName);
+    in.outputLog = configuredFileName(config::kOutputLogEnabled, config::kOutputLogName);
+    in.flag106 = getConfigInt(config::kJavaFlag) != 0;
+    wstring configured = getConfigWideString(config::kMainArguments, 2000);
     expandVariables(configured, false);
     splitCommandLine(configured, in.configuredArguments);
-    in.javaOptionWords = getConfigInt(125) != 0;
+    in.javaOptionWords = getConfigInt(config::kJavaOptionWords) != 0;
     return buildMainArguments(in, words);
 }
 
 bool callMain(JNIEnv* env, const ArgumentVector& words) {
-    std::string className = installerKind() ? kInstallerLauncherClass : kApplicationLauncherClass;
+    std::string className = programKind().installer ? kInstallerLauncherClass : kApplicationLauncherClass;
     for (char& c : className)
         if (c == '.') c = '/';
     logMessage(L"main class: %S", className.c_str());
     jclass launcher = env->FindClass(className.c_str());
     if (!launcher) {
         logError(L"could not find main class");
-        fatalConfiguredError(1010, wstring());
+        fatalConfiguredError(message::kMainClassNotFound, wstring());
     }
     jmethodID main = env->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
     if (!main) {
         logError(L"could not find main method");
-        fatalConfiguredError(1011, wstring());
+        fatalConfiguredError(message::kMainMethodNotFound, wstring());
     }
     const std::vector<wstring> arguments = mainArguments(words);
     logMessage(L"param count: %d", static_cast<int>(arguments.size()));
     jclass stringClass = env->FindClass("java/lang/String");
     jobjectArray array =
         stringClass ? env->NewObjectArray(static_cast<jsize>(arguments.size()), stringClass, nullptr) : nullptr;
-    if (!array) fatalConfiguredError(1009, std::string("paramArray"));
+    if (!array) fatalInternalError("paramArray");
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         jstring argument = newString(env, arguments[i]);
-        if (!argument) fatalConfiguredError(1009, std::string("jstr"));
+        if (!argument) fatalInternalError("jstr");
         logMessage(L"param %d: %s", static_cast<int>(i), arguments[i].c_str());
         env->SetObjectArrayElement(array, static_cast<jsize>(i), argument);
         env->DeleteLocalRef(argument);
@@ -265,8 +263,8 @@ bool launchJvm(const ArgumentVector& words, bool destroyAfterMain) {
     g_jvmCreated = true;
     logMessage(L"JVM created");
 
-    if (getConfigInt(108) != 0) initAwtSplashConfig(g_env);
-    if (installerKind()) registerOwnNatives(g_env);
+    if (getConfigInt(config::kSplashSettings) != 0) initAwtSplashConfig(g_env);
+    if (programKind().installer) registerOwnNatives(g_env);
     setDeletionHelperPath(g_env);
     setModuleNameProperty(g_env);
     if (!callMain(g_env, words)) {

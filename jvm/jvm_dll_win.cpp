@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "jvm/expand.h"
+#include "launcher/expand.h"
 #include "jvm/search_rules.h"
 #include "launcher/config_store.h"
 #include "launcher/exe_path.h"
@@ -84,7 +84,7 @@ HMODULE loadFromBinDirectory(const std::string& binDirectory) {
     setPath(pathWithAppended(saved.value, binDirectory), L"Setting PATH %S", L"Setting PATH %S failed with error %d");
 
     char variant[kVariantLimit];
-    getConfigString(152, variant, sizeof variant);
+    getConfigString(config::kJvmLibraryVariant, variant, sizeof variant);
     HMODULE library = nullptr;
     for (const std::string& candidate : jvmDllCandidates(binDirectory, variant)) {
         const bool exists = fileExists(candidate);
@@ -114,7 +114,7 @@ HMODULE loadJvmDll(const std::string& javaExecutable) {
 
 void setUpNativeLibraryPath() {
     char configured[kTextLimit];
-    getConfigString(10004, configured, sizeof configured);
+    getConfigString(config::kNativeLibraryDirectories, configured, sizeof configured);
     std::string directories = configured;
     expandVariables(directories);
     logMessage(L"native lib dir is %S", directories.c_str());

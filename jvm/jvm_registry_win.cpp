@@ -101,7 +101,7 @@ std::string currentVersionInRange(const wchar_t* vendorKey, const VersionRange& 
 bool tryCurrentVersionPair(const wchar_t* jdkKey, const wchar_t* jreKey, const VersionRange& range,
                            Candidate& out) {
     const std::string jdkVersion = currentVersionInRange(jdkKey, range);
-    const std::string jreVersion = getConfigInt(131) != 0 ? std::string() : currentVersionInRange(jreKey, range);
+    const std::string jreVersion = getConfigInt(config::kJdkRequired) != 0 ? std::string() : currentVersionInRange(jreKey, range);
     if (versionGreater(jdkVersion, jreVersion)) return tryVendorVersion(jdkKey, jdkVersion, range, out);
     return tryVendorVersion(jreKey, jreVersion, range, out);
 }
@@ -124,7 +124,7 @@ bool searchVendorKeys(const VersionRange& range, Candidate& out) {
     const wchar_t* const jre = L"SOFTWARE\\JavaSoft\\JRE";
     const wchar_t* const oldJdk = L"SOFTWARE\\JavaSoft\\Java Development Kit";
     const wchar_t* const oldJre = L"SOFTWARE\\JavaSoft\\Java Runtime Environment";
-    const bool jdkRequired = getConfigInt(131) != 0;
+    const bool jdkRequired = getConfigInt(config::kJdkRequired) != 0;
     return tryCurrentVersionPair(jdk, jre, range, out) || (!jdkRequired && tryAllVersions(jre, range, out)) ||
            tryAllVersions(jdk, range, out) || tryCurrentVersionPair(oldJdk, oldJre, range, out) ||
            (!jdkRequired && tryAllVersions(oldJre, range, out)) || tryAllVersions(oldJdk, range, out);
@@ -139,7 +139,7 @@ bool searchLocatedList(HKEY hive, const VersionRange& range, Candidate& out) {
         if (!key) return false;
         names = subkeyNames(key.get());
     }
-    const bool onlyOwnRuntimes = getConfigInt(165) != 0;
+    const bool onlyOwnRuntimes = getConfigInt(config::kOnlyOwnRuntimes) != 0;
     bool found = false;
     for (const std::string& name : names) {
         std::string javaExecutable = pathFromLocatedKey(name);
@@ -204,7 +204,7 @@ void writeCachedVersion(const std::string& javaExecutable, const FILETIME& lastW
 bool checkRegistry(const VersionRange& range, std::string& javaExecutable, std::string& version) {
     Candidate vendor, located;
     bool haveVendor = false;
-    if (getConfigInt(165) == 0) {
+    if (getConfigInt(config::kOnlyOwnRuntimes) == 0) {
         haveVendor = searchVendorKeys(range, vendor);
         if (haveVendor) logMessage(L"found sun %S %S", vendor.javaExecutable.c_str(), vendor.version.c_str());
     }
@@ -229,7 +229,7 @@ bool checkRegistry(const VersionRange& range, std::string& javaExecutable, std::
 
 bool checkPreviousInstallation(HKEY hive, const VersionRange& range, std::string& javaExecutable,
                                std::string& version) {
-    const std::string appId = getConfigStringCopy(160);
+    const std::string appId = getConfigStringCopy(config::kApplicationId);
     logMessage(L"checking app id %S (%d, %p)", appId.c_str(), hive == HKEY_LOCAL_MACHINE ? 1 : 0,
                static_cast<void*>(hive));
     if (appId.empty()) return false;

@@ -21,8 +21,9 @@ HMODULE searchJvm(std::string& javaExecutable, std::string& version, JvmSource& 
 
 // Selects and loads a runtime: the given location (a java executable when
 // `locationIsJavaExecutable`, else a home directory) or, without one, the
-// search.  On success jvmSelection() holds the executable, home, version,
-// source, library and JNI_CreateJavaVM entry.  On failure the selection holds
+// search.  On success jvmSelection() holds the executable, version,
+// source, library and JNI_CreateJavaVM entry, and the launcher state the
+// runtime's home.  On failure the selection holds
 // what was found (the library and entry null) and, with `showErrors`, the
 // failure message is shown (not fatal: the caller decides what follows).
 bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutable);

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "jvm/expand.h"
+#include "launcher/expand.h"
 #include "jvm/java_probe.h"
 #include "jvm/jvm_dll.h"
 #include "jvm/jvm_registry.h"
@@ -48,7 +48,7 @@ HANDLE openForReading(const std::string& path) {
 // The application directory (entry 10003, absolute, case kept), without a
 // trailing backslash: its ".tovrix" subdirectory holds the preference files.
 wstring applicationDirectory() {
-    wstring directory = makeAbsoluteFull(getConfigWideString(10003, kTextLimit), true);
+    wstring directory = makeAbsoluteFull(getConfigWideString(config::kPreferenceDirectory, kTextLimit), true);
     while (directory.size() > 3 && directory.back() == L'\\') directory.pop_back();
     return directory;
 }
@@ -175,7 +175,7 @@ HMODULE JvmSearch::run() {
         return library_;
 
     char sequence[kTextLimit];
-    getConfigString(128, sequence, sizeof sequence);
+    getConfigString(config::kSearchSequence, sequence, sizeof sequence);
     const std::vector<SearchEntry> entries = parseSearchSequence(sequence);
     if (firstPass(entries)) return library_;
     if (tryLocationFile(openForReading(application + L"\\.tovrix\\inst_jre.cfg"), L"Has installer location %S",
@@ -228,7 +228,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
     } else {
         // Search entries that name "${launcher:sys.jvmHome}" must not see the
         // home of a runtime an earlier call rejected.
-        jvmSelection().home.clear();
+        launcherState().jvmHome.clear();
         library = searchJvm(javaExecutable, version, source, sourceName);
         if (source == JvmSource::None) {
             logMessage(L"No JVM found");
@@ -239,7 +239,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
 
     JvmSelection& selection = jvmSelection();
     selection.javaExecutable = javaExecutable;
-    selection.home = jvmHomeOf(javaExecutable);
+    launcherState().jvmHome = jvmHomeOf(javaExecutable);
     selection.version = version.substr(0, kSelectedVersionLimit);
     selection.source = source;
     selection.sourceName = sourceName;

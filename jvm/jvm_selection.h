@@ -19,7 +19,6 @@ using CreateJavaVMFunction = jint(JNICALL*)(JavaVM**, void**, void*);
 
 struct JvmSelection {
     std::string javaExecutable;  // 8-bit path of java.exe / javaw.exe
-    std::string home;            // the executable's directory followed by "..", "" until loaded
     std::string version;         // as probed, at most 2,000 bytes
     JvmSource source = JvmSource::None;
     std::string sourceName;      // the location (source 2) or the variable name (source 3)

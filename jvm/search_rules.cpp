@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "launcher/config_ids.h"
 #include "launcher/path_ops.h"
 
 const char* const kJvmCacheKey = "SOFTWARE\\quillmoor\\kelpa\\jvms\\";
@@ -102,10 +103,10 @@ FailureMessage searchFailureMessage(JvmSource source, const std::string& sourceN
     const bool wide = bits == 64;
     switch (source) {
         case JvmSource::SystemPath: return noJvmMessage(bits);
-        case JvmSource::Location: return {wide ? 1020 : 1019, sourceName};
-        case JvmSource::Environment: return {wide ? 1018 : 1017, sourceName};
-        default: return {1005, std::string()};
+        case JvmSource::Location: return {wide ? message::kJvmDamaged64 : message::kJvmDamaged32, sourceName};
+        case JvmSource::Environment: return {wide ? message::kVariableNotWorking64 : message::kVariableNotWorking32, sourceName};
+        default: return {message::kJvmNotStarted, std::string()};
     }
 }
 
-FailureMessage noJvmMessage(int bits) { return {1016, std::to_string(bits)}; }
+FailureMessage noJvmMessage(int bits) { return {message::kNoJvmOfBitWidth, std::to_string(bits)}; }

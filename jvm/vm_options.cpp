@@ -26,7 +26,6 @@ std::string withoutTrailingBackslash(std::string path) {
     return path;
 }
 
-bool isTovrixProgram(const std::string& programKind) { return !programKind.empty() && programKind[0] == 'i'; }
 
 }  // namespace
 
@@ -218,7 +217,7 @@ bool resolvePathEntries(std::int32_t entryId, PathListKind kind, std::string& ou
             std::string value;
             if (!services.environmentVariable(path, value)) {
                 if (!entry.mandatory) continue;
-                services.fatalError(1008, path);
+                services.fatalError(message::kVariableNotDefined, path);
                 return false;
             }
             value = unquoteEnvironmentValue(value);
@@ -247,7 +246,7 @@ bool resolvePathEntries(std::int32_t entryId, PathListKind kind, std::string& ou
             continue;  // other kinds contribute nothing
         }
         if (entry.mandatory && !found) {
-            services.fatalError(1006, path);
+            services.fatalError(message::kFileNotFound, path);
             return false;
         }
     }
@@ -277,8 +276,8 @@ std::string classPathOption(const ClassPathOverrides& overrides, const std::vect
     return "-Djava.class.path=" + path;
 }
 
-std::string runtimeModuleName(const std::string& programKind) {
-    return isTovrixProgram(programKind) ? "com.tovrix.runtime" : "com.kelpa.runtime";
+std::string runtimeModuleName(bool installerProgram) {
+    return installerProgram ? "com.tovrix.runtime" : "com.kelpa.runtime";
 }
 
 std::vector<std::string> moduleOptions(const std::string& modulePath, bool mainClassInModule,
@@ -325,11 +324,11 @@ void mergeModuleOptions(std::vector<std::string>& options) {
 // Version-specific parameters, default options file, launcher properties
 
 int findVersionSpecificRow(const std::string& version) {
-    const int rows = getConfigInt(10200);
+    const int rows = getConfigInt(config::kVersionRowCount);
     if (rows <= 0 || version.empty()) return -1;
     logMessage(W("check %d version specific vm option lines for %S"), rows, version.c_str());
     for (int k = 0; k < rows; ++k) {
-        const long long prefixId = 10201LL + 2LL * k;
+        const long long prefixId = config::kVersionRowsFirst + 2LL * k;
         if (prefixId + 1 > INT32_MAX) break;
         const std::string prefix = configText(static_cast<std::int32_t>(prefixId));
         logMessage(W("checking version %S %d"), prefix.c_str(), k);
@@ -369,7 +368,7 @@ std::vector<std::string> launcherPropertyOptions(const LauncherProperties& prope
     std::vector<std::string> options;
     if (!properties.semaphoreName.empty()) options.push_back("-Dkelpa.semaphoreName=" + properties.semaphoreName);
     if (properties.manualJre) options.push_back("-Dkelpa.manualJre=true");
-    if (properties.tovrixProgram) options.push_back("-Dkelpa.isTovrix=true");
+    if (properties.installerProgram) options.push_back("-Dkelpa.isTovrix=true");
     options.push_back("-Dkelpa.moduleName=" + properties.executablePath);
     options.push_back("-Dsun.java.command=" + properties.executablePath);
     options.push_back("-Dkelpa.tempDir=" + properties.extractionDirectory);
@@ -390,16 +389,16 @@ std::vector<std::string> assembleVmOptions(const std::vector<std::string>& prope
     list.options = propertyOptions;
 
     logMessage(W("adding options"));
-    list.addConfiguredWords(widenBytes(configText(123)));
+    list.addConfiguredWords(widenBytes(configText(config::kVmParameters)));
 
     const int row = findVersionSpecificRow(inputs.jvmVersion);
     if (row >= 0) {
-        const wstring text = widenBytes(configText(10202 + 2 * row));
+        const wstring text = widenBytes(configText(config::kVersionRowsFirst + 1 + 2 * row));
         logMessage(W("adding specific %s"), text.c_str());
         list.addConfiguredWords(text);
     }
 
-    if (getConfigInt(125) != 0)
+    if (getConfigInt(config::kJavaOptionWords) != 0)
         for (const wstring& word : words)
             if (startsWith(word, W("-J"))) list.processOptionLine(word.substr(2));
 
@@ -416,7 +415,7 @@ std::vector<std::string> assembleVmOptions(const std::vector<std::string>& prope
         }
     }
 
-    if (getConfigInt(166) != 0) {
+    if (getConfigInt(config::kReadDefaultOptionsFile) != 0) {
         std::unique_ptr<OptionsFile> file;
         for (const wstring& name : inputs.defaultOptionsFiles)
             if ((file = services.openFile(name))) break;
@@ -429,7 +428,7 @@ std::vector<std::string> assembleVmOptions(const std::vector<std::string>& prope
     std::string modulePath;
     logMessage(W("adding preconfigured modulepath"));
     if (!resolvePathEntries(132, PathListKind::ModulePath, modulePath, services)) return {};
-    const bool mainClassInModule = getConfigInt(133) != 0;
+    const bool mainClassInModule = getConfigInt(config::kMainClassInModule) != 0;
     const std::vector<std::string> extracted = archivesIn(inputs.extractionDirectory, services);
     const bool extractedToModulePath = !modulePath.empty() || mainClassInModule;
 
@@ -448,7 +447,7 @@ std::vector<std::string> assembleVmOptions(const std::vector<std::string>& prope
     if (extractedToModulePath)
         for (const std::string& archive : extracted) modulePath += archive + ";";
     for (std::string& option :
-         moduleOptions(modulePath, mainClassInModule, configText(122), runtimeModuleName(configText(2001))))
+         moduleOptions(modulePath, mainClassInModule, configText(config::kMainClass), runtimeModuleName(programKind().installer)))
         list.options.push_back(std::move(option));
 
     mergeModuleOptions(list.options);

@@ -169,8 +169,9 @@ std::vector<std::string> archivesIn(const std::string& directory, const VmOption
 std::string classPathOption(const ClassPathOverrides& overrides, const std::vector<std::string>& archives,
                             const std::string& configuredClassPath);
 
-// "com.tovrix.runtime" for program kind "i", "com.kelpa.runtime" otherwise.
-std::string runtimeModuleName(const std::string& programKind);
+// "com.tovrix.runtime" for the installer program kind, "com.kelpa.runtime"
+// for every other.
+std::string runtimeModuleName(bool installerProgram);
 // "--module-path=", "--add-opens=" (main class in a named module with a
 // package) and "--add-modules="; nothing for an empty module path.
 std::vector<std::string> moduleOptions(const std::string& modulePath, bool mainClassInModule,
@@ -193,7 +194,7 @@ std::vector<wstring> defaultOptionsFileNames(const wstring& longPath, const wstr
 struct LauncherProperties {
     std::string semaphoreName;  // empty: no single-instance semaphore
     bool manualJre = false;
-    bool tovrixProgram = false;  // program kind "i"
+    bool installerProgram = false;  // programKind().installer
     std::string executablePath;
     std::string extractionDirectory;
     std::int64_t unextractedPosition = 0;  // -1 in a language restart

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "jvm/expand.h"
+#include "launcher/expand.h"
 #include "jvm/jvm_selection.h"
 #include "launcher/config_store.h"
 #include "launcher/errors.h"
@@ -124,12 +124,6 @@ VmOptionServices launcherServices() {
     return services;
 }
 
-wstring moduleFileName() {
-    wchar_t module[kTextLimit];
-    const DWORD n = GetModuleFileNameW(nullptr, module, kTextLimit);
-    if (n == 0 || n >= kTextLimit) return {};
-    return wstring(module, n);
-}
 
 }  // namespace
 
@@ -164,7 +158,7 @@ std::vector<std::string> buildLauncherPropertyOptions(const std::string& semapho
     LauncherProperties properties;
     properties.semaphoreName = semaphoreName;
     properties.manualJre = state.manualJre;
-    properties.tovrixProgram = getConfigStringCopy(2001).compare(0, 1, "i") == 0;
+    properties.installerProgram = programKind().installer;
     properties.executablePath = getExecutablePath();
     properties.extractionDirectory = state.extractionDirectory;
     properties.unextractedPosition = state.languageRestart ? -1 : unextractedPosition();

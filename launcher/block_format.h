@@ -38,8 +38,4 @@ constexpr std::int64_t kCoveredStart = 20;    // the CRC covers from the field N
 // One-byte key the payload bytes are combined with by exclusive-or.
 constexpr std::uint8_t kPayloadKey = 0x88;
 
-// Configuration ids the packer derives from the payload list.
-constexpr std::int32_t kIdPayloadCount = 2002;
-constexpr std::int32_t kIdPayloadNames = 2003;
-
 }  // namespace block

@@ -103,3 +103,15 @@ bool getCountry(std::string& country) {
 }
 
 std::int64_t payloadOffset() { return configStore().payloadOffset; }
+
+ProgramKind programKindOf(const std::string& value) {
+    ProgramKind kind;
+    kind.installer = !value.empty() && value[0] == 'i';
+    kind.kelpaProduct = !value.empty() && value[0] == 'e';
+    return kind;
+}
+
+ProgramKind programKind() {
+    const std::string* value = findValue(config::kProgramKind);
+    return programKindOf(value ? *value : std::string());
+}

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "launcher/config_ids.h"
 #include "launcher/text.h"
 
 struct ConfigStore {
@@ -38,3 +39,16 @@ wstring getMessageOrConfigText(std::int32_t id);
 bool getLanguage(std::string& language);
 bool getCountry(std::string& country);
 std::int64_t payloadOffset();
+
+// What the program kind (config::kProgramKind) decides, by one rule for every
+// reader.  Only a value beginning with "i" is the installer launcher: the
+// tovrix launcher class, the natives registered, "kelpa.isTovrix" and the
+// "com.tovrix.runtime" module; every other value (empty, "e", "x") starts the
+// kelpa launcher class without natives.  Captions name the product "kelpa"
+// for a value beginning with "e" and "tovrix" for every other.
+struct ProgramKind {
+    bool installer = false;
+    bool kelpaProduct = false;
+};
+ProgramKind programKindOf(const std::string& value);
+ProgramKind programKind();

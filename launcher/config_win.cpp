@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "jvm/locale.h"
+#include "launcher/locale.h"
 #include "launcher/errors.h"
 #include "launcher/exe_path.h"
 #include "launcher/launcher_state.h"
@@ -59,7 +59,7 @@ void loadConfiguration(const ArgumentVector& arguments) {
     if (result.failure != ReadFailure::None) fatalReadFailure(reader);
     file.reset();
 
-    const int kind = getConfigInt(107);
+    const int kind = getConfigInt(config::kExecutableKind);
     if (kind != 1 && kind != 5) switchToConsoleOutput();
 }
 
@@ -73,14 +73,14 @@ void verifyInstallerIntegrity(HWND progressWindow) {
 
     IntegrityResult result = checkIntegrity(reader, launcherState().integrityCheckEnabled, progress);
     if (result.failure != ReadFailure::None) fatalReadFailure(reader);
-    if (result.readFailed) fatalConfiguredError(1009, std::string("34"));
+    if (result.readFailed) fatalInternalError(InternalError::IntegrityReadFailed);
     if (result.magicMatched && !result.checked && bar) {
         SendMessageW(bar, PBM_SETRANGE32, 100, 400);
         SendMessageW(bar, PBM_SETPOS, 101, 0);
     }
     file.reset();
     if (result.computed != result.expected) {
-        showInstallerMessage(20016, progressWindow);
+        showInstallerMessage(message::kInstallerCorrupted, progressWindow);
         exitWithCleanup(1);
     }
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "launcher/config_ids.h"
 #include "launcher/text.h"
 
 // Errors go to the console from now on (never switches back).
@@ -32,6 +33,10 @@ void removeExtractionDirectory();
 [[noreturn]] void fatalMessage(std::int32_t id);
 [[noreturn]] void fatalConfiguredError(std::int32_t id, const wstring& argument);
 [[noreturn]] void fatalConfiguredError(std::int32_t id, const std::string& argument);
+// The internal-error message with the failure site's code (or the name of the
+// step that failed) in its "{0}".
+[[noreturn]] void fatalInternalError(InternalError code);
+[[noreturn]] void fatalInternalError(const char* step);
 
 // The installer's own message box (caption message 20013, error icon), shown in
 // every output mode and without the log path.

@@ -51,7 +51,7 @@ void showErrorText(const wstring& message) {
     const wstring logPath = getLogFileName();
     const wstring text = withLogPath(message, logPath.empty() ? logPath : longLogPath(logPath));
     if (!g_consoleOutput) {
-        const wstring caption = getMessageOrConfigText(1000);
+        const wstring caption = getMessageOrConfigText(message::kErrorCaption);
         MessageBoxW(g_messageOwner, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
         return;
     }
@@ -104,8 +104,14 @@ void fatalConfiguredError(std::int32_t id, const std::string& argument) {
     exitWithCleanup(1);
 }
 
+void fatalInternalError(InternalError code) {
+    fatalConfiguredError(message::kInternalError, std::to_string(static_cast<int>(code)));
+}
+
+void fatalInternalError(const char* step) { fatalConfiguredError(message::kInternalError, std::string(step)); }
+
 void showInstallerMessage(std::int32_t messageId, HWND owner) {
     const wstring text = getMessageText(messageId);
-    const wstring caption = getMessageText(20013);
+    const wstring caption = getMessageText(message::kInstallerCaption);
     MessageBoxW(owner, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
 }

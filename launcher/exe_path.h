@@ -8,6 +8,9 @@
 
 #include "launcher/text.h"
 
+// The module file name of the executable as Windows reports it (at most
+// 6,000 characters; "" when it cannot be read).
+wstring moduleFileName();
 const wstring& getExecutableLongPath();
 const std::string& getExecutablePath();
 // Directories of the executable, each ending with a backslash.

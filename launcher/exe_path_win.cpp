@@ -5,6 +5,7 @@
 
 #include "launcher/log.h"
 #include "launcher/path_ops.h"
+#include "launcher/system_text.h"
 #include "launcher/win_handles.h"
 
 UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
@@ -37,26 +38,29 @@ wstring fromFileCodePage(const std::string& text) {
     return out;
 }
 
+wstring moduleFileName() {
+    return systemTextOrEmpty<wchar_t>(
+        [](wchar_t* buffer, std::size_t size) { return GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(size)); });
+}
+
 namespace {
 
 wstring shortPathName(const wstring& path) {
-    wchar_t buffer[kTextLimit];
-    DWORD n = GetShortPathNameW(path.c_str(), buffer, kTextLimit);
-    if (n == 0 || n >= kTextLimit) return {};
-    return wstring(buffer, n);
+    return systemTextOrEmpty<wchar_t>([&](wchar_t* buffer, std::size_t size) {
+        return GetShortPathNameW(path.c_str(), buffer, static_cast<DWORD>(size));
+    });
 }
 
 wstring computeLongPath() {
-    wchar_t module[kTextLimit];
-    DWORD length = GetModuleFileNameW(nullptr, module, kTextLimit);
-    if (length >= kTextLimit) length = kTextLimit - 1;
-    module[length] = L'\0';
-    wchar_t longName[kTextLimit];
-    DWORD longLength = GetLongPathNameW(module, longName, kTextLimit);
-    DWORD error = GetLastError();
-    logMessage(L"init file name %s %s %d %d", module, longLength && longLength < kTextLimit ? longName : L"",
+    const wstring module = moduleFileName();
+    DWORD longLength = 0;
+    const auto longName = fetchSystemText<wchar_t>([&](wchar_t* buffer, std::size_t size) {
+        return longLength = GetLongPathNameW(module.c_str(), buffer, static_cast<DWORD>(size));
+    });
+    const DWORD error = GetLastError();
+    logMessage(L"init file name %s %s %d %d", module.c_str(), longName ? longName->c_str() : L"",
                static_cast<int>(longLength), static_cast<int>(error));
-    wstring path = (longLength && longLength < kTextLimit) ? wstring(longName, longLength) : wstring(module, length);
+    wstring path = longName ? *longName : module;
     collapseBackslashes(path);
     return path;
 }

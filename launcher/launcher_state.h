@@ -27,6 +27,10 @@ struct LauncherState {
     bool jreIncluded = false;
     int progressBase = 100;
     std::string extractionDirectory;  // 8-bit path, empty when none
+    // The selected Java runtime's home: its java executable's directory
+    // followed by "..", empty until a runtime has been loaded.  Written by the
+    // runtime search, read by variable expansion and the carried runtime.
+    std::string jvmHome;
 };
 
 LauncherState& launcherState();

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "launcher/exe_path.h"
 #include "launcher/format.h"
 #include "launcher/log.h"
 #include "launcher/log_policy.h"
@@ -96,12 +97,10 @@ UniqueFile createLogFile() {
         if (!file) return file;
     }
 
-    wchar_t module[kTextLimit];
-    DWORD n = GetModuleFileNameW(nullptr, module, kTextLimit);
-    module[n < kTextLimit ? n : kTextLimit - 1] = L'\0';
+    const wstring module = moduleFileName();
     std::time_t now = std::time(nullptr);
     const char* when = std::ctime(&now);
-    const wstring first = formatWide(L"Started executable %s at %S\n", module, when ? when : "\n");
+    const wstring first = formatWide(L"Started executable %s at %S\n", module.c_str(), when ? when : "\n");
     writeAll(file.get(), std::string("\xEF\xBB\xBF") + encodeLine(first));
     g_log.startMilliseconds = nowMilliseconds();
     return file;

@@ -158,14 +158,14 @@ bool probeTempBase(const wstring& directory, bool createFirst, bool checkLongNam
 std::string getTempDirectory() {
     if (!g_temp.manual.empty()) return g_temp.manual;
     if (g_temp.cached.empty()) g_temp.cached = findTempBase<Api8>();
-    if (g_temp.cached.empty()) fatalConfiguredError(1015, std::string());
+    if (g_temp.cached.empty()) fatalConfiguredError(message::kNoTempDirectory, std::string());
     return g_temp.cached;
 }
 
 wstring getTempDirectoryWide(bool fatalWhenNone) {
     if (!g_temp.manualWide.empty()) return g_temp.manualWide;
     if (g_temp.cachedWide.empty()) g_temp.cachedWide = findTempBase<ApiWide>();
-    if (g_temp.cachedWide.empty() && fatalWhenNone) fatalConfiguredError(1015, std::string());
+    if (g_temp.cachedWide.empty() && fatalWhenNone) fatalConfiguredError(message::kNoTempDirectory, std::string());
     return g_temp.cachedWide;
 }
 
@@ -202,7 +202,7 @@ void createTempDirectory() {
         logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));
     }
     directory.clear();
-    fatalConfiguredError(1009, std::string("7"));
+    fatalInternalError(InternalError::NoExtractionDirectory);
 }
 
 std::int64_t unextractedPosition() { return g_temp.unextractedPosition; }
@@ -241,7 +241,7 @@ int copyPayloadFile(FileSource& source, HANDLE out, std::int64_t size) {
 
 int extractPayload() {
     logMessage(L"extracting files");
-    const int count = getConfigInt(block::kIdPayloadCount);
+    const int count = getConfigInt(config::kPayloadCount);
     logMessage(L"Included files: %d", count);
     if (count <= 0) return 0;
 
@@ -251,12 +251,12 @@ int extractPayload() {
     if (!source.seek(payloadOffset())) fatalText(readFailureText(ReadFailure::Long));
     const std::string& directory = launcherState().extractionDirectory;
 
-    for (const std::string& name : payloadNamesToExtract(getConfigStringCopy(block::kIdPayloadNames), count)) {
+    for (const std::string& name : payloadNamesToExtract(getConfigStringCopy(config::kPayloadNames), count)) {
         // Every name must stay inside the extraction directory: an absolute
         // name or a ".." step is refused before anything is written.
         if (!isSafePayloadName(name)) {
             logError(L"payload name %S leaves the extraction directory", name.c_str());
-            fatalConfiguredError(1009, std::string("11"));
+            fatalInternalError(InternalError::PayloadFileNotCreated);
         }
         const std::string subdirectory = payloadDirectoryPart(name);
         if (!subdirectory.empty()) {
@@ -273,7 +273,7 @@ int extractPayload() {
 
         UniqueFile out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                    nullptr));
-        if (!out) fatalConfiguredError(1009, std::string("11"));
+        if (!out) fatalInternalError(InternalError::PayloadFileNotCreated);
         const int result = copyPayloadFile(source, out.get(), size);
         out.reset();
         if (result != 0) {

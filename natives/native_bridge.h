@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/privilege.h"
+
 // Prints "<what> is not available yet" on standard output and flushes it.
 void reportNotAvailable(const char* what);
 
@@ -31,10 +33,6 @@ private:
 jstring newWideString(JNIEnv* env, const wchar_t* text);
 // A java.lang.String[] holding exactly these entries, in order; null on failure.
 jobjectArray newStringArray(JNIEnv* env, const std::vector<std::wstring>& entries);
-
-// Enables (or disables) a privilege in the process token; true exactly when
-// GetLastError is 0 afterwards, so a privilege the account lacks is a failure.
-bool setPrivilege(const wchar_t* name, bool enable = true);
 
 // SHChangeNotify and ShellExecuteW, looked up together in shell32.dll.
 using ShChangeNotifyFn = void(WINAPI*)(LONG, UINT, LPCVOID, LPCVOID);

@@ -34,17 +34,6 @@ jobjectArray newStringArray(JNIEnv* env, const std::vector<std::wstring>& entrie
     return array;
 }
 
-bool setPrivilege(const wchar_t* name, bool enable) {
-    UniqueKernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return false;
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-    if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) return false;
-    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
-    return GetLastError() == ERROR_SUCCESS;
-}
-
 bool loadShellFunctions(ShellFunctions& functions) {
     static ShellFunctions known;
     static bool companionsLoaded = false;

@@ -198,6 +198,26 @@ TEST_F(Accessors, WideAndMessageTexts) {
     EXPECT_EQ(getMessageOrConfigText(20013), W("tovrix Wizard"));
 }
 
+// The program kind is read by one rule: only "i..." is the installer
+// launcher, only "e..." names the product kelpa.
+TEST_F(Accessors, ProgramKindRule) {
+    struct Case {
+        const char* value;
+        bool installer;
+        bool kelpaProduct;
+    };
+    for (const Case& c : {Case{"i", true, false}, Case{"ix", true, false}, Case{"e", false, true},
+                          Case{"", false, false}, Case{"x", false, false}, Case{"I", false, false}}) {
+        const ProgramKind kind = programKindOf(c.value);
+        EXPECT_EQ(kind.installer, c.installer) << c.value;
+        EXPECT_EQ(kind.kelpaProduct, c.kelpaProduct) << c.value;
+    }
+    configStore().values[config::kProgramKind] = "e";
+    EXPECT_TRUE(programKind().kelpaProduct);
+    configStore().values.erase(config::kProgramKind);
+    EXPECT_FALSE(programKind().installer);
+}
+
 // --- Integrity check -------------------------------------------------------
 
 BlockBuilder installerWithPayload(std::int32_t flag, std::size_t payloadBytes, std::size_t trailingZeros = 0) {

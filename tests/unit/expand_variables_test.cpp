@@ -1,4 +1,4 @@
-#include "jvm/expand_variables.h"
+#include "launcher/expand_variables.h"
 
 #include <gtest/gtest.h>
 

@@ -61,7 +61,7 @@ TEST_F(JvmSearchTest, SampleSequenceFindsTheRuntimeNamedByJavaHome) {
     EXPECT_EQ(selected.source, JvmSource::Environment);
     EXPECT_EQ(selected.sourceName, "JAVA_HOME");
     EXPECT_EQ(selected.javaExecutable, fake.javaExecutable);
-    EXPECT_EQ(selected.home, fake.bin + "\\..");
+    EXPECT_EQ(launcherState().jvmHome, fake.bin + "\\..");
     EXPECT_EQ(selected.version, "11.0.2");
     EXPECT_NE(selected.library, nullptr);
     EXPECT_NE(selected.createJavaVM, nullptr);

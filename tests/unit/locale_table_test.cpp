@@ -1,7 +1,7 @@
 // The language-identifier table, the format-locale switch and the split into
 // language and country.  Key order and uniqueness are checked at compile time
 // in the table's own unit.
-#include "jvm/locale_table.h"
+#include "launcher/locale_table.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "jvm/expand_variables.h"
+#include "launcher/expand_variables.h"
 #include "launcher/config_store.h"
 #include "launcher/path_ops.h"
 #include "tests/unit/log_capture.h"
@@ -340,9 +340,8 @@ TEST(ModuleOptions, FormsForTheMainClass) {
         {";", true, "mod/pkg.Main", {}},
     };
     for (const Case& c : cases) EXPECT_EQ(moduleOptions(c.path, c.inModule, c.mainClass, "com.tovrix.runtime"), c.out);
-    EXPECT_EQ(runtimeModuleName("i"), "com.tovrix.runtime");
-    EXPECT_EQ(runtimeModuleName("e"), "com.kelpa.runtime");
-    EXPECT_EQ(runtimeModuleName(""), "com.kelpa.runtime");
+    EXPECT_EQ(runtimeModuleName(true), "com.tovrix.runtime");
+    EXPECT_EQ(runtimeModuleName(false), "com.kelpa.runtime");
 }
 
 TEST_F(VmOptionsTest, NamedModuleSendsExtractedArchivesToTheModulePath) {
@@ -532,7 +531,7 @@ TEST(LauncherProperties, OptionsInTheirOrder) {
                        "-Djava.library.path=C:\\Windows"}));
     p.semaphoreName = "tvx_sem";
     p.manualJre = true;
-    p.tovrixProgram = true;
+    p.installerProgram = true;
     p.unextractedPosition = -1;
     p.consoleCodePage = 850u;
     const Strings all = launcherPropertyOptions(p);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "launcher/block_format.h"
+#include "launcher/config_ids.h"
 #include "tools/packer/errors.h"
 #include "tools/packer/file_io.h"
 #include "tools/packer/pe_image.h"
@@ -162,8 +163,8 @@ void dumpInstaller(const std::filesystem::path& path, std::ostream& out) {
 
   // The payload walk of the launcher's extraction: names from id 2003 while
   // a name remains, is non-empty and fewer than id 2002 files are handled.
-  const std::int32_t payloadCount = configInt(config[block::kIdPayloadCount]);
-  const std::vector<std::string> names = splitNames(config[block::kIdPayloadNames]);
+  const std::int32_t payloadCount = configInt(config[config::kPayloadCount]);
+  const std::vector<std::string> names = splitNames(config[config::kPayloadNames]);
   std::int64_t position = payloadOffset;
   for (std::size_t index = 0; index < names.size() && !names[index].empty() &&
                               static_cast<std::int64_t>(index) < payloadCount;

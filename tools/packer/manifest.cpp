@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "launcher/block_format.h"
+#include "launcher/config_ids.h"
 #include "tools/packer/default_messages.h"
 #include "tools/packer/errors.h"
 #include "tools/packer/text.h"
@@ -187,12 +188,12 @@ InstallerPlan planFromManifest(const json& manifest, const std::filesystem::path
 
   // The payload count and name list follow the payload unless the manifest
   // gives them (tests use that to make the two disagree on purpose).
-  if (plan.config.count(block::kIdPayloadCount) == 0)
-    plan.config[block::kIdPayloadCount] = std::to_string(plan.payload.size());
-  if (plan.config.count(block::kIdPayloadNames) == 0) {
+  if (plan.config.count(config::kPayloadCount) == 0)
+    plan.config[config::kPayloadCount] = std::to_string(plan.payload.size());
+  if (plan.config.count(config::kPayloadNames) == 0) {
     std::string names;
     for (const PayloadEntry& file : plan.payload) names += file.name + ";";
-    plan.config[block::kIdPayloadNames] = names;
+    plan.config[config::kPayloadNames] = names;
   }
   return plan;
 }

@@ -12,7 +12,7 @@
 #include "launcher/errors.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
-#include "launcher/main_flow.h"
+#include "startup/main_flow.h"
 #include "launcher/win_handles.h"
 
 namespace {
@@ -84,7 +84,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     applySwitches(arguments);
 
     state.instance = instance;
-    state.noProgressDialog = getConfigInt(155) != 0;
+    state.noProgressDialog = getConfigInt(config::kNoProgressDialog) != 0;
     logMessage(L"Init done");
 
     if (state.quiet && !state.splashRequested) {

@@ -1,7 +1,7 @@
 // The fixed table from Windows language identifiers to Java-style locale
 // strings, and the small decisions made around it (the format-locale switch,
 // splitting a locale into language and country).
-#include "jvm/locale_table.h"
+#include "launcher/locale_table.h"
 
 #include <algorithm>
 #include <iterator>

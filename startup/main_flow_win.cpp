@@ -1,4 +1,4 @@
-#include "launcher/main_flow.h"
+#include "startup/main_flow.h"
 
 #include <commctrl.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "frontend/startup_markers.h"
-#include "jvm/expand.h"
+#include "launcher/expand.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/jvm_dll.h"
 #include "jvm/jvm_search.h"
@@ -22,6 +22,7 @@
 #include "launcher/log.h"
 #include "launcher/log_policy.h"
 #include "launcher/path_ops.h"
+#include "launcher/privilege.h"
 #include "launcher/payload.h"
 #include "launcher/temp_dir.h"
 #include "launcher/win_handles.h"
@@ -102,7 +103,7 @@ void takeManualTempDirectory(ArgumentVector& arguments) {
 
 // Configuration id 146: the working directory, relative to the executable.
 void changeWorkingDirectory() {
-    wstring directory = getConfigWideString(146, kTextLimit);
+    wstring directory = getConfigWideString(config::kWorkingDirectory, kTextLimit);
     if (directory.empty()) {
         logMessage(L"working directory unchanged");
         return;
@@ -128,7 +129,7 @@ void initLauncher(HINSTANCE instance, ArgumentVector& arguments, bool scanTempSw
 
     loadConfiguration(arguments);
 
-    if (getConfigStringCopy(2001).compare(0, 1, "e") == 0) {
+    if (programKind().kelpaProduct) {
         state.productName = "kelpa";
         state.productNameWide = L"kelpa";
     }
@@ -202,7 +203,7 @@ void extractInstallerFiles(HWND progressWindow) {
             GetLastError() != ERROR_ALREADY_EXISTS) {
             logMessage(L"Could not create dir %S (%d)", state.extractionDirectory.c_str(),
                        static_cast<int>(GetLastError()));
-            fatalConfiguredError(1009, std::string("70"));
+            fatalInternalError(InternalError::ExtractDirectoryNotCreated);
         }
     } else {
         createTempDirectory();
@@ -245,13 +246,13 @@ bool findIncludedJre() {
     FILE* out = std::fopen("unextracted.txt", "w");
     if (!out) {
         logError(L"Could not write file with unextracted position");
-        fatalConfiguredError(1009, std::string("71"));
+        fatalInternalError(InternalError::UnextractedNotWritten);
     }
     std::fprintf(out, "%lld", static_cast<long long>(unextractedPosition()));
     const bool written = std::fclose(out) == 0;
     if (!written) {
         logError(L"Could not write file with unextracted position");
-        fatalConfiguredError(1009, std::string("71"));
+        fatalInternalError(InternalError::UnextractedNotWritten);
     }
     std::fflush(nullptr);
     ExitProcess(0);
@@ -268,7 +269,7 @@ bool findIncludedJre() {
 // exit code 83; every other case hands over to locating or downloading one.
 void handleMissingRuntime(HWND progressWindow) {
     LauncherState& state = launcherState();
-    if (state.quiet && getConfigInt(157) == 0) {
+    if (state.quiet && getConfigInt(config::kJreDownloadAllowed) == 0) {
         logError(L"No JRE found");
         writeStandardOutput("No JRE found. Aborting.\n");
         clearStartupMarkers();
@@ -287,7 +288,7 @@ void chooseJavaRuntime(HWND progressWindow) {
     LauncherState& state = launcherState();
     const bool perProcess = progressWindow != nullptr;
     if (state.jreIncluded) {
-        if (getConfigInt(161) == 0) return;
+        if (getConfigInt(config::kPreferInstalledJvm) == 0) return;
         setStartupMarkers(perProcess);
         if (LoadDLL(false, nullptr, false))
             state.jreIncluded = false;
@@ -304,9 +305,9 @@ void chooseJavaRuntime(HWND progressWindow) {
 void prepareRuntimeFiles() {
     LauncherState& state = launcherState();
     if (!state.languageRestart || state.payloadFilesMissing) {
-        state.progressBase = !state.jreIncluded ? 100 : (getConfigInt(153) != 0 ? 300 : 200);
+        state.progressBase = !state.jreIncluded ? 100 : (getConfigInt(config::kCarriedJrePacked) != 0 ? 300 : 200);
         if (state.jreIncluded) notSupported(L"unpacking the carried Java runtime");
-        const auto names = payloadNamesToExtract(getConfigStringCopy(2003), getConfigInt(2002));
+        const auto names = payloadNamesToExtract(getConfigStringCopy(config::kPayloadNames), getConfigInt(config::kPayloadCount));
         for (const std::string& name : names) {
             if (!isPackName(name)) continue;
             logMessage(L"unpacking %S", name.c_str());
@@ -342,19 +343,12 @@ void runMainFlow(HWND progressWindow) {
     splitCommandLine(GetCommandLineW(), words);
     if (!launchJvm(words, true)) {
         logError(L"Could not start JVM");
-        fatalConfiguredError(1005, wstring());
+        fatalConfiguredError(message::kJvmNotStarted, wstring());
     }
 }
 
 void requestReboot() {
     Sleep(5000);
-    UniqueKernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) return;
-    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
-    if (GetLastError() != ERROR_SUCCESS) return;
+    if (!setPrivilege(L"SeShutdownPrivilege")) return;
     ExitWindowsEx(EWX_REBOOT, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_FLAG_PLANNED);
 }

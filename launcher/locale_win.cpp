@@ -1,8 +1,8 @@
-#include "jvm/locale.h"
+#include "launcher/locale.h"
 
 #include <windows.h>
 
-#include "jvm/locale_table.h"
+#include "launcher/locale_table.h"
 #include "launcher/log.h"
 #include "launcher/win_handles.h"
 

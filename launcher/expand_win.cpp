@@ -1,9 +1,8 @@
-#include "jvm/expand.h"
+#include "launcher/expand.h"
 
 #include <windows.h>
 
-#include "jvm/expand_variables.h"
-#include "jvm/jvm_selection.h"
+#include "launcher/expand_variables.h"
 #include "launcher/exe_path.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
@@ -33,7 +32,7 @@ void expandVariables(wstring& text, bool eightBitSafe) {
     ExpansionValues<wchar_t> values;
     values.executableDirectory = eightBitSafe ? executableDirectoryWidened() : executableLongDirectory();
     values.extractionDirectory = widenBytes(launcherState().extractionDirectory);
-    values.jvmHome = widenBytes(jvmSelection().home);
+    values.jvmHome = widenBytes(launcherState().jvmHome);
     values.tempBase = eightBitSafe ? widenBytes(getTempDirectory()) : getTempDirectoryWide();
     values.environment = wideEnvironment();
     const bool complete = expandVariables<wchar_t>(
@@ -47,7 +46,7 @@ void expandVariables(std::string& text) {
     ExpansionValues<char> values;
     values.executableDirectory = executableDirectory();
     values.extractionDirectory = launcherState().extractionDirectory;
-    values.jvmHome = jvmSelection().home;
+    values.jvmHome = launcherState().jvmHome;
     values.tempBase = getTempDirectory();
     values.environment = narrowEnvironment();
     const bool complete = expandVariables<char>(
