@@ -18,6 +18,7 @@ set(WIN_SOURCES
   launcher/launcher_state.cpp
   launcher/privilege_win.cpp
   startup/main_flow_win.cpp
+  startup/startup_steps_win.cpp
   launcher/temp_dir_win.cpp
   frontend/startup_markers_win.cpp
   launcher/expand_win.cpp

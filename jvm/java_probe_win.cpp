@@ -7,6 +7,7 @@
 #include "launcher/config_store.h"
 #include "launcher/exe_path.h"
 #include "launcher/log.h"
+#include "launcher/system_paths.h"
 #include "launcher/temp_dir.h"
 #include "launcher/win_handles.h"
 
@@ -67,14 +68,10 @@ private:
 // so that blanks and characters outside the code page do not matter.  A path
 // whose short form cannot be had is quoted when it holds a blank.
 std::string versionCommandLine(const std::string& javaExecutable) {
-    char shortPath[kTextLimit];
-    const DWORD n = GetShortPathNameA(javaExecutable.c_str(), shortPath, kTextLimit);
-    std::string path;
-    if (n == 0 || n >= kTextLimit) {
+    std::string path = shortPathName(javaExecutable);
+    if (path.empty()) {
         logMessage(L"Could not get short path name for %S", javaExecutable.c_str());
         path = javaExecutable;
-    } else {
-        path.assign(shortPath, n);
     }
     if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
     return path + " -version";
@@ -167,7 +164,7 @@ VersionRun getJavaVersion(const std::string& javaExecutable, std::string& versio
         if (!created ||
             !DuplicateHandle(GetCurrentProcess(), created.get(), GetCurrentProcess(), output.put(), 0, TRUE,
                              DUPLICATE_SAME_ACCESS)) {
-            logMessage(L"Could not create process %S > %S (error %d)", command.c_str(), outputName.c_str(),
+            logMessage(L"Could not create output file %S (error %d)", outputName.c_str(),
                        static_cast<int>(GetLastError()));
             return VersionRun::Failed;
         }
@@ -236,10 +233,8 @@ bool checkLocation(const std::string& home, bool acceptAnyVersion, const Version
 bool checkEnvironmentVariable(const std::string& name, const VersionRange& range, std::string& javaExecutable,
                               std::string& version) {
     version.clear();
-    char value[kTextLimit];
-    const DWORD n = GetEnvironmentVariableA(name.c_str(), value, kTextLimit);
-    if (n == 0 || n >= kTextLimit) return false;
-    std::string home(value, n);
+    std::string home = environmentValue(name.c_str());
+    if (home.empty()) return false;
     for (char& c : home)
         if (c == '/') c = '\\';
     if (!deriveJavaExecutable(home, javaExecutable)) return false;
@@ -248,9 +243,10 @@ bool checkEnvironmentVariable(const std::string& name, const VersionRange& range
 
 bool checkSystemPath(const VersionRange& range, std::string& javaExecutable, std::string& version) {
     version.clear();
-    char found[kTextLimit];
-    const DWORD n = SearchPathA(nullptr, "java.exe", nullptr, kTextLimit, found, nullptr);
-    if (n == 0 || n >= kTextLimit) return false;
-    javaExecutable.assign(found, n);
+    const std::string found = systemTextOrEmpty<char>([](char* buffer, std::size_t size) {
+        return SearchPathA(nullptr, "java.exe", nullptr, static_cast<DWORD>(size), buffer, nullptr);
+    });
+    if (found.empty()) return false;
+    javaExecutable = found;
     return checkJavaExe(javaExecutable, version, range, false, true);
 }

@@ -190,12 +190,12 @@ bool callMain(JNIEnv* env, const ArgumentVector& words) {
     jclass launcher = env->FindClass(className.c_str());
     if (!launcher) {
         logError(L"could not find main class");
-        fatalConfiguredError(message::kMainClassNotFound, wstring());
+        fatalConfiguredError(message::kMainClassNotFound);
     }
     jmethodID main = env->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
     if (!main) {
         logError(L"could not find main method");
-        fatalConfiguredError(message::kMainMethodNotFound, wstring());
+        fatalConfiguredError(message::kMainMethodNotFound);
     }
     const std::vector<wstring> arguments = mainArguments(words);
     logMessage(L"param count: %d", static_cast<int>(arguments.size()));

@@ -48,12 +48,13 @@ DWORD writePath(const std::string* value) {
     return error;
 }
 
-void setPath(const std::string& value, const wchar* done, const wchar* failed) {
+// `what` begins the log line: "Setting PATH" or "Setting PATH (native libs)".
+void setPath(const std::string& value, const wchar* what) {
     const DWORD error = writePath(&value);
     if (error == ERROR_SUCCESS)
-        logMessage(done, value.c_str());
+        logMessage(L"%s %S", what, value.c_str());
     else
-        logMessage(failed, value.c_str(), static_cast<int>(error));
+        logMessage(L"%s %S failed with error %d", what, value.c_str(), static_cast<int>(error));
 }
 
 void restorePath(const SavedPath& saved) {
@@ -81,7 +82,7 @@ void removeDllDirectory(void* cookie) {
 HMODULE loadFromBinDirectory(const std::string& binDirectory) {
     void* cookie = addDllDirectory(binDirectory, true);
     const SavedPath saved = readPath();
-    setPath(pathWithAppended(saved.value, binDirectory), L"Setting PATH %S", L"Setting PATH %S failed with error %d");
+    setPath(pathWithAppended(saved.value, binDirectory), L"Setting PATH");
 
     char variant[kVariantLimit];
     getConfigString(config::kJvmLibraryVariant, variant, sizeof variant);
@@ -119,6 +120,5 @@ void setUpNativeLibraryPath() {
     expandVariables(directories);
     logMessage(L"native lib dir is %S", directories.c_str());
     const std::string absolute = makeAbsoluteList(directories, addNativeLibraryDirectory);
-    setPath(nativeLibraryPath(absolute, readPath().value), L"Setting PATH (native libs) %S",
-            L"Setting PATH (native libs) %S failed with error %d");
+    setPath(nativeLibraryPath(absolute, readPath().value), L"Setting PATH (native libs)");
 }

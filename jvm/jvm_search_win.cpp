@@ -23,6 +23,13 @@ constexpr int kLauncherBits = static_cast<int>(sizeof(void*) * 8);
 // Longest version string kept with the selection.
 constexpr std::size_t kSelectedVersionLimit = 2000;
 
+void showFailureMessage(const FailureMessage& message) {
+    if (message.argument)
+        showConfiguredError(message.id, *message.argument);
+    else
+        showConfiguredError(message.id);
+}
+
 // The first line of a preference or installer file; nothing when the file is
 // missing or holds no line.
 std::optional<std::string> readPreferenceFile(HANDLE file) {
@@ -75,12 +82,13 @@ private:
         return library_ != nullptr;
     }
 
-    // A location read from a preference or installer file.
-    bool tryLocationFile(HANDLE file, const wchar* hasLine, const wchar* usingLine) {
+    // A location read from a preference or installer file; `hasKind` and
+    // `usingKind` name the file's kind in the log ("preferred", "installer").
+    bool tryLocationFile(HANDLE file, const wchar* hasKind, const wchar* usingKind) {
         const std::optional<std::string> location = readPreferenceFile(file);
         if (!location) return false;
-        logMessage(hasLine, location->c_str());
-        logMessage(usingLine);
+        logMessage(L"Has %s location %S", hasKind, location->c_str());
+        logMessage(L"Using %s location", usingKind);
         std::string executable, found;
         return checkLocation(*location, false, range_, executable, found) &&
                take(executable, found, JvmSource::Location, *location);
@@ -166,20 +174,18 @@ HMODULE JvmSearch::run() {
     range_ = readVersionRange();
     const wstring application = applicationDirectory();
 
-    if (tryLocationFile(openForReading(application + L"\\.tovrix\\pref_jre.cfg"), L"Has preferred location %S",
-                        L"Using preferred location"))
+    if (tryLocationFile(openForReading(application + L"\\.tovrix\\pref_jre.cfg"), L"preferred", L"preferred"))
         return library_;
     const std::string& extraction = launcherState().extractionDirectory;
-    if (!extraction.empty() && tryLocationFile(openForReading(extraction + "\\inst_jre.cfg"),
-                                               L"Has installer location %S", L"Using preferred location"))
+    if (!extraction.empty() && tryLocationFile(openForReading(extraction + "\\inst_jre.cfg"), L"installer",
+                                               L"preferred"))
         return library_;
 
     char sequence[kTextLimit];
     getConfigString(config::kSearchSequence, sequence, sizeof sequence);
     const std::vector<SearchEntry> entries = parseSearchSequence(sequence);
     if (firstPass(entries)) return library_;
-    if (tryLocationFile(openForReading(application + L"\\.tovrix\\inst_jre.cfg"), L"Has installer location %S",
-                        L"Using installer location"))
+    if (tryLocationFile(openForReading(application + L"\\.tovrix\\inst_jre.cfg"), L"installer", L"installer"))
         return library_;
     if (fallbackPass(entries)) return library_;
     if (previousInstallations()) return library_;
@@ -219,7 +225,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
         }
         if (!usable) {
             logError(L"Provided JVM unusable");
-            if (showErrors) showConfiguredError(noJvmMessage(kLauncherBits).id, noJvmMessage(kLauncherBits).argument);
+            if (showErrors) showFailureMessage(noJvmMessage(kLauncherBits));
             return false;
         }
         source = JvmSource::Location;
@@ -232,7 +238,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
         library = searchJvm(javaExecutable, version, source, sourceName);
         if (source == JvmSource::None) {
             logMessage(L"No JVM found");
-            if (showErrors) showConfiguredError(noJvmMessage(kLauncherBits).id, noJvmMessage(kLauncherBits).argument);
+            if (showErrors) showFailureMessage(noJvmMessage(kLauncherBits));
             return false;
         }
     }
@@ -260,7 +266,7 @@ bool LoadDLL(bool showErrors, const char* location, bool locationIsJavaExecutabl
     }
     if (showErrors) {
         const FailureMessage message = searchFailureMessage(source, sourceName, kLauncherBits);
-        showConfiguredError(message.id, message.argument);
+        showFailureMessage(message);
     }
     return false;
 }

@@ -105,7 +105,7 @@ FailureMessage searchFailureMessage(JvmSource source, const std::string& sourceN
         case JvmSource::SystemPath: return noJvmMessage(bits);
         case JvmSource::Location: return {wide ? message::kJvmDamaged64 : message::kJvmDamaged32, sourceName};
         case JvmSource::Environment: return {wide ? message::kVariableNotWorking64 : message::kVariableNotWorking32, sourceName};
-        default: return {message::kJvmNotStarted, std::string()};
+        default: return {message::kJvmNotStarted, std::nullopt};
     }
 }
 

@@ -105,7 +105,7 @@ std::string pathFromLocatedKey(const std::string& subkeyName);
 // of the variable and location messages.
 struct FailureMessage {
     std::int32_t id;
-    std::string argument;
+    std::optional<std::string> argument;  // none: the message is shown as it stands
 };
 FailureMessage searchFailureMessage(JvmSource source, const std::string& sourceName, int bits);
 // The message for "nothing found" and for an unusable given runtime.

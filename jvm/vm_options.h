@@ -197,7 +197,7 @@ struct LauncherProperties {
     bool installerProgram = false;  // programKind().installer
     std::string executablePath;
     std::string extractionDirectory;
-    std::int64_t unextractedPosition = 0;  // -1 in a language restart
+    std::int64_t unextractedPosition = 0;  // -1 when a language restart reused the earlier extraction
     std::string path;                      // PATH, file code page
     std::optional<unsigned> consoleCodePage;  // absent when MANPATH is set
 };

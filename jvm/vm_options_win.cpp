@@ -161,7 +161,10 @@ std::vector<std::string> buildLauncherPropertyOptions(const std::string& semapho
     properties.installerProgram = programKind().installer;
     properties.executablePath = getExecutablePath();
     properties.extractionDirectory = state.extractionDirectory;
-    properties.unextractedPosition = state.languageRestart ? -1 : unextractedPosition();
+    // -1 tells the Java side that this run reused the earlier run's
+    // extraction; a restart whose files were missing extracted again.
+    const bool reusedExtraction = state.languageRestart && !state.payloadFilesMissing;
+    properties.unextractedPosition = reusedExtraction ? -1 : unextractedPosition();
     wstring path;
     environmentWide(L"PATH", path);
     bool lost = false;

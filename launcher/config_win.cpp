@@ -7,10 +7,9 @@
 #include "launcher/exe_path.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
+#include "resources/resource_ids.h"
 
 namespace {
-
-constexpr int kProgressBarId = 1001;
 
 [[noreturn]] void fatalReadFailure(const BlockReader& reader) {
     fatalText(readFailureText(reader.failure() == ReadFailure::None ? ReadFailure::Int : reader.failure()));
@@ -67,7 +66,7 @@ void verifyInstallerIntegrity(HWND progressWindow) {
     UniqueFile file = openOwnExecutable();
     FileSource source(file.get());
     BlockReader reader(source);
-    HWND bar = progressWindow ? GetDlgItem(progressWindow, kProgressBarId) : nullptr;
+    HWND bar = progressWindow ? GetDlgItem(progressWindow, IDC_PROGRESS_BAR) : nullptr;
     std::function<void(int)> progress;
     if (bar) progress = [bar](int percent) { SendMessageW(bar, PBM_SETPOS, percent, 0); };
 

@@ -19,18 +19,23 @@ void setMessageOwner(HWND owner);
 HWND messageOwner();
 
 void showErrorText(const wstring& message);
-// Message `id` (or the configuration text of the same id) with its first "{0}"
-// replaced by the argument.
+// Message `id` (or the configuration text of the same id) as it stands: a
+// "{0}" in it stays when no argument is given.
+void showConfiguredError(std::int32_t id);
+// The same with its first "{0}" replaced by the argument (an empty argument
+// replaces it with nothing).
 void showConfiguredError(std::int32_t id, const wstring& argument);
 void showConfiguredError(std::int32_t id, const std::string& argument);
 
-// Empties and removes the extraction directory (not in a language restart).
+// Empties and removes the extraction directory, unless it is the earlier
+// run's directory that a language restart reuses.
 void removeExtractionDirectory();
-// Removes the extraction directory (not in a language restart) and ends the
+// Removes the extraction directory (as removeExtractionDirectory) and ends the
 // process at once: no exit-time actions run, so the log stays.
 [[noreturn]] void exitWithCleanup(int code);
 [[noreturn]] void fatalText(const wstring& message);
 [[noreturn]] void fatalMessage(std::int32_t id);
+[[noreturn]] void fatalConfiguredError(std::int32_t id);
 [[noreturn]] void fatalConfiguredError(std::int32_t id, const wstring& argument);
 [[noreturn]] void fatalConfiguredError(std::int32_t id, const std::string& argument);
 // The internal-error message with the failure site's code (or the name of the

@@ -6,6 +6,7 @@
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/messages.h"
+#include "launcher/system_paths.h"
 #include "launcher/temp_dir.h"
 
 namespace {
@@ -15,10 +16,8 @@ HWND g_messageOwner = nullptr;
 
 // The long form of the log path, or the path unchanged when that fails.
 wstring longLogPath(const wstring& path) {
-    wchar_t buffer[kTextLimit];
-    DWORD n = GetLongPathNameW(path.c_str(), buffer, kTextLimit);
-    if (n == 0 || n >= kTextLimit) return path;
-    return wstring(buffer, n);
+    const wstring longPath = longPathName(path);
+    return longPath.empty() ? path : longPath;
 }
 
 void writeToConsole(const wstring& text) {
@@ -40,6 +39,16 @@ void writeToConsole(const wstring& text) {
     FlushFileBuffers(out);
 }
 
+// The text the user is shown goes into the log too, as one error line, so
+// the log the message points to says what the user saw.
+void logShownText(const wstring& message) {
+    wstring line = message;
+    for (wchar_t& c : line)
+        if (c == L'\n' || c == L'\r') c = L' ';
+    while (!line.empty() && line.back() == L' ') line.pop_back();
+    logError(L"%s", line.c_str());
+}
+
 }  // namespace
 
 void switchToConsoleOutput() { g_consoleOutput = true; }
@@ -48,6 +57,7 @@ void setMessageOwner(HWND owner) { g_messageOwner = owner; }
 HWND messageOwner() { return g_messageOwner; }
 
 void showErrorText(const wstring& message) {
+    logShownText(message);
     const wstring logPath = getLogFileName();
     const wstring text = withLogPath(message, logPath.empty() ? logPath : longLogPath(logPath));
     if (!g_consoleOutput) {
@@ -57,6 +67,8 @@ void showErrorText(const wstring& message) {
     }
     writeToConsole(text);
 }
+
+void showConfiguredError(std::int32_t id) { showErrorText(boundText(getMessageOrConfigText(id))); }
 
 void showConfiguredError(std::int32_t id, const wstring& argument) {
     showErrorText(substitutePlaceholder(getMessageOrConfigText(id), argument));
@@ -68,7 +80,11 @@ void showConfiguredError(std::int32_t id, const std::string& argument) {
 
 void removeExtractionDirectory() {
     LauncherState& state = launcherState();
-    if (!state.languageRestart && !state.extractionDirectory.empty()) {
+    // A language restart runs in the earlier run's directory, which is never
+    // removed; when that directory was incomplete the restart extracted into
+    // a directory of its own, which goes like any other.
+    const bool earlierRunsDirectory = state.languageRestart && !state.payloadFilesMissing;
+    if (!earlierRunsDirectory && !state.extractionDirectory.empty()) {
         emptyDirectory(state.extractionDirectory, true);
         // Windows does not remove a process's current directory, and the main
         // flow works inside the extraction directory: step out of it first.
@@ -94,6 +110,11 @@ void fatalMessage(std::int32_t id) {
     exitWithCleanup(1);
 }
 
+void fatalConfiguredError(std::int32_t id) {
+    showConfiguredError(id);
+    exitWithCleanup(1);
+}
+
 void fatalConfiguredError(std::int32_t id, const wstring& argument) {
     showConfiguredError(id, argument);
     exitWithCleanup(1);
@@ -112,6 +133,7 @@ void fatalInternalError(const char* step) { fatalConfiguredError(message::kInter
 
 void showInstallerMessage(std::int32_t messageId, HWND owner) {
     const wstring text = getMessageText(messageId);
+    logShownText(text);
     const wstring caption = getMessageText(message::kInstallerCaption);
     MessageBoxW(owner, text.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
 }

@@ -5,7 +5,7 @@
 
 #include "launcher/log.h"
 #include "launcher/path_ops.h"
-#include "launcher/system_text.h"
+#include "launcher/system_paths.h"
 #include "launcher/win_handles.h"
 
 UINT fileCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
@@ -45,12 +45,6 @@ wstring moduleFileName() {
 
 namespace {
 
-wstring shortPathName(const wstring& path) {
-    return systemTextOrEmpty<wchar_t>([&](wchar_t* buffer, std::size_t size) {
-        return GetShortPathNameW(path.c_str(), buffer, static_cast<DWORD>(size));
-    });
-}
-
 wstring computeLongPath() {
     const wstring module = moduleFileName();
     DWORD longLength = 0;
@@ -74,13 +68,11 @@ std::string computeExecutablePath() {
         if (lost || !isExecutableName(path)) {
             path = shortNameFromCommandInterpreter(longPath);
             if (!isExecutableName(path)) {
-                char module[kTextLimit];
-                DWORD n = GetModuleFileNameA(nullptr, module, kTextLimit);
-                if (n >= kTextLimit) n = kTextLimit - 1;
-                module[n] = '\0';
-                char shortName[kTextLimit];
-                DWORD s = GetShortPathNameA(module, shortName, kTextLimit);
-                path = (s && s < kTextLimit) ? std::string(shortName, s) : std::string(module, n);
+                const std::string module = systemTextOrEmpty<char>([](char* buffer, std::size_t size) {
+                    return GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
+                });
+                const std::string shortName = shortPathName(module);
+                path = shortName.empty() ? module : shortName;
             }
         }
     }
@@ -146,9 +138,8 @@ wstring makeAbsolute(const wstring& path, bool widenedDirectory) {
 
 std::string makeAbsoluteFull(const std::string& path, bool keepCase) {
     std::string absolute = makeAbsolute(path);
-    char full[kTextLimit];
-    DWORD n = GetFullPathNameA(absolute.c_str(), kTextLimit, full, nullptr);
-    std::string out = (n && n < kTextLimit) ? std::string(full, n) : absolute;
+    std::string out = fullPathName(absolute);
+    if (out.empty()) out = absolute;
     if (!keepCase) out = lowerCasePath8(out);
     collapseBackslashes8(out);
     return out;
@@ -156,9 +147,8 @@ std::string makeAbsoluteFull(const std::string& path, bool keepCase) {
 
 wstring makeAbsoluteFull(const wstring& path, bool keepCase) {
     wstring absolute = makeAbsolute(path, false);
-    wchar_t full[kTextLimit];
-    DWORD n = GetFullPathNameW(absolute.c_str(), kTextLimit, full, nullptr);
-    wstring out = (n && n < kTextLimit) ? wstring(full, n) : absolute;
+    wstring out = fullPathName(absolute);
+    if (out.empty()) out = absolute;
     if (!keepCase) out = lowerAscii(out);
     collapseBackslashes(out);
     return out;
@@ -209,11 +199,9 @@ std::string shortNameFromCommandInterpreter(const wstring& longPath) {
         logMessage(L"SetHandleInformation error (%d)", static_cast<int>(GetLastError()));
         return {};
     }
-    wchar_t windows[MAX_PATH];
-    UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) windows[0] = L'\0';
+    const wstring windows = windowsDirectory<wchar_t>(MAX_PATH);
     // "%%I" reaches the interpreter as "%I", the loop variable of the for command.
-    wstring command = wstring(windows) + L"\\system32\\cmd.exe /C for %I in (\"" + longPath +
+    wstring command = windows + L"\\system32\\cmd.exe /C for %I in (\"" + longPath +
                       L"\") do @echo %~sI";
     logMessage(L"executing %s", command.c_str());
 

@@ -384,7 +384,7 @@ wstring formatWideV(const wchar* format, va_list args) {
     return out;
 }
 
-wstring formatWide(const wchar* format, ...) {
+wstring (formatWide)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     wstring out = formatWideV(format, args);

@@ -14,3 +14,7 @@
 
 wstring formatWide(const wchar* format, ...);
 wstring formatWideV(const wchar* format, va_list args);
+
+// Calls with a format literal are checked against their arguments.
+#include "launcher/format_check.h"
+#define formatWide(...) (LAUNCHER_CHECK_FORMAT(__VA_ARGS__), ::formatWide(__VA_ARGS__))

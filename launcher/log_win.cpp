@@ -19,16 +19,47 @@ namespace {
 
 const wchar_t kFallbackLogPath[] = L"c:\\tvx_nlog";
 
+// The one lock of the log.  It is created before the entry point runs (a
+// namespace-scope object is constructed during start-up, on the initial
+// thread), so no thread can ever see it half made.
+class LogLock {
+public:
+    LogLock() { InitializeCriticalSection(&section_); }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+    // Never deleted: threads may still log while the process ends.
+    void enter() { EnterCriticalSection(&section_); }
+    void leave() { LeaveCriticalSection(&section_); }
+
+private:
+    CRITICAL_SECTION section_;
+};
+
+// Holds the lock for one scope.  The critical section is re-entrant, so a log
+// line written while opening the log (the temporary base search logs its
+// candidates) does not block.
+class LockedLog {
+public:
+    explicit LockedLog(LogLock& lock) : lock_(lock) { lock_.enter(); }
+    ~LockedLog() { lock_.leave(); }
+    LockedLog(const LockedLog&) = delete;
+    LockedLog& operator=(const LockedLog&) = delete;
+
+private:
+    LogLock& lock_;
+};
+
+// Everything below is read and written under the lock, except `kept`, which
+// only ever goes from 0 to 1.
 struct LogState {
-    CRITICAL_SECTION lock;
-    bool lockCreated = false;
-    bool initialised = false;
+    bool opened = false;
     volatile LONG kept = 0;
     bool requested = false;
     wstring path;
     std::int64_t startMilliseconds = 0;
 };
 
+LogLock g_lock;
 LogState g_log;
 
 std::int64_t nowMilliseconds() {
@@ -78,10 +109,11 @@ void deleteLogAtExit() {
     DeleteFileW(g_log.path.c_str());
 }
 
-// First call: decide whether the log survives, pick its file and write the
-// header line.  Returns the freshly created file, or none.
+// Decides whether the log survives, picks its file in the temporary base and
+// writes the first line.  Runs once, under the lock.  Returns the freshly
+// created file, or none.
 UniqueFile createLogFile() {
-    g_log.initialised = true;
+    g_log.opened = true;
     if (!logKeptByRequest(g_log.requested, std::getenv("KELPA_LOG"), std::getenv("TOVRIX_LOG")))
         std::atexit(deleteLogAtExit);
 
@@ -107,45 +139,58 @@ UniqueFile createLogFile() {
 }
 
 void writeLine(bool error, const wchar* format, va_list args) {
-    if (!g_log.lockCreated) {
-        InitializeCriticalSection(&g_log.lock);
-        g_log.lockCreated = true;
-    }
-    EnterCriticalSection(&g_log.lock);
+    LockedLog locked(g_lock);
     UniqueFile file;
-    if (!g_log.path.empty()) file = openForAppend(g_log.path);
-    if (!g_log.initialised) file = createLogFile();
-    if (file) {
-        wstring line = elapsedPrefix(nowMilliseconds() - g_log.startMilliseconds);
-        if (error) line += L"ERROR: ";
-        line += formatWideV(format, args);
-        line += L'\n';
-        writeAll(file.get(), encodeLine(line));
+    if (!g_log.opened) {
+        file = createLogFile();
+    } else if (!g_log.path.empty()) {
+        // A log that could not be created is retried at the fallback path.
+        file = openForAppend(g_log.path);
     }
-    file.reset();
-    LeaveCriticalSection(&g_log.lock);
+    if (!file) return;
+    wstring line = elapsedPrefix(nowMilliseconds() - g_log.startMilliseconds);
+    if (error) line += L"ERROR: ";
+    line += formatWideV(format, args);
+    line += L'\n';
+    writeAll(file.get(), encodeLine(line));
 }
 
 }  // namespace
 
-void logMessage(const wchar* format, ...) {
+void (logMessage)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     writeLine(false, format, args);
     va_end(args);
 }
 
-void logError(const wchar* format, ...) {
+void (logError)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     writeLine(true, format, args);
     va_end(args);
 }
 
-wstring getLogFileName() {
-    InterlockedExchange(&g_log.kept, 1);
+void openLaunchLog() {
+    LockedLog locked(g_lock);
+    if (!g_log.opened) createLogFile();
+}
+
+void keepLaunchLog() { InterlockedExchange(&g_log.kept, 1); }
+
+wstring launchLogPath() {
+    LockedLog locked(g_lock);
     return g_log.path;
 }
 
-void requestLogKept() { g_log.requested = true; }
+wstring getLogFileName() {
+    keepLaunchLog();
+    return launchLogPath();
+}
+
+void requestLogKept() {
+    g_log.requested = true;
+    keepLaunchLog();
+}
+
 bool logKeptRequested() { return g_log.requested; }

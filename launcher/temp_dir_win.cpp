@@ -14,6 +14,7 @@
 #include "launcher/log.h"
 #include "launcher/payload.h"
 #include "launcher/block_format.h"
+#include "launcher/system_paths.h"
 #include "launcher/temp_candidates.h"
 #include "launcher/win_handles.h"
 
@@ -50,26 +51,11 @@ struct Api8 {
     // The long name must not contain "?", the mark of a character the 8-bit
     // file code page could not hold.
     static bool longNameRepresentable(const String& p) {
-        char buffer[kTextLimit];
-        DWORD n = GetLongPathNameA(p.c_str(), buffer, kTextLimit);
-        const String name = (n && n < kTextLimit) ? String(buffer, n) : p;
+        const String longName = longPathName(p);
+        const String& name = longName.empty() ? p : longName;
         return name.find('?') == String::npos;
     }
-    static String environment(const char* name) {
-        char buffer[kTextLimit];
-        DWORD n = GetEnvironmentVariableA(name, buffer, kTextLimit);
-        return (n && n < kTextLimit) ? String(buffer, n) : String();
-    }
-    static String tempPath() {
-        char buffer[kTextLimit];
-        DWORD n = GetTempPathA(kTextLimit, buffer);
-        return (n && n < kTextLimit) ? String(buffer, n) : String();
-    }
-    static String windowsDirectory() {
-        char buffer[kTextLimit];
-        UINT n = GetWindowsDirectoryA(buffer, kTextLimit);
-        return (n && n < kTextLimit) ? String(buffer, n) : String();
-    }
+    static String environment(const char* name) { return environmentValue(name); }
     static void logCandidate(const String& dir, const char* source, bool usable) {
         logMessage(L"temp dir candidate %S (%S): %S", dir.c_str(), source, usable ? "usable" : "not usable");
     }
@@ -85,29 +71,13 @@ struct ApiWide {
         return dir + L"\\klptw" + std::to_wstring(pid) + std::to_wstring(random);
     }
     static bool longNameRepresentable(const String& p) {
-        wchar_t buffer[kTextLimit];
-        DWORD n = GetLongPathNameW(p.c_str(), buffer, kTextLimit);
-        const String name = (n && n < kTextLimit) ? String(buffer, n) : p;
+        const String longName = longPathName(p);
+        const String& name = longName.empty() ? p : longName;
         bool lost = false;
         const std::string narrow = toFileCodePage(name, lost);
         return !lost && narrow.find('?') == std::string::npos;
     }
-    static String environment(const char* name) {
-        wchar_t buffer[kTextLimit];
-        const wstring wideName = widenBytes(name);
-        DWORD n = GetEnvironmentVariableW(wideName.c_str(), buffer, kTextLimit);
-        return (n && n < kTextLimit) ? String(buffer, n) : String();
-    }
-    static String tempPath() {
-        wchar_t buffer[kTextLimit];
-        DWORD n = GetTempPathW(kTextLimit, buffer);
-        return (n && n < kTextLimit) ? String(buffer, n) : String();
-    }
-    static String windowsDirectory() {
-        wchar_t buffer[kTextLimit];
-        UINT n = GetWindowsDirectoryW(buffer, kTextLimit);
-        return (n && n < kTextLimit) ? String(buffer, n) : String();
-    }
+    static String environment(const char* name) { return environmentValue(widenBytes(name).c_str()); }
     static void logCandidate(const String& dir, const char* source, bool usable) {
         logMessage(L"temp dir candidate %s (%S): %S", dir.c_str(), source, usable ? "usable" : "not usable");
     }
@@ -130,11 +100,11 @@ bool probe(const typename Api::String& directory, bool createFirst, bool checkLo
 template <typename Api>
 typename Api::String findTempBase() {
     TempSources<typename Api::Char> sources;
-    sources.windowsTemp = Api::tempPath();
+    sources.windowsTemp = tempPath<typename Api::Char>();
     sources.userProfile = Api::environment("USERPROFILE");
     sources.homeDrive = Api::environment("HOMEDRIVE");
     sources.homePath = Api::environment("HOMEPATH");
-    sources.windowsDirectory = Api::windowsDirectory();
+    sources.windowsDirectory = windowsDirectory<typename Api::Char>();
     for (const auto& candidate : tempBaseCandidates(sources)) {
         if (candidate.secondPass) g_temp.relaxed = true;
         if (candidate.directory.empty()) continue;
@@ -158,14 +128,14 @@ bool probeTempBase(const wstring& directory, bool createFirst, bool checkLongNam
 std::string getTempDirectory() {
     if (!g_temp.manual.empty()) return g_temp.manual;
     if (g_temp.cached.empty()) g_temp.cached = findTempBase<Api8>();
-    if (g_temp.cached.empty()) fatalConfiguredError(message::kNoTempDirectory, std::string());
+    if (g_temp.cached.empty()) fatalConfiguredError(message::kNoTempDirectory);
     return g_temp.cached;
 }
 
 wstring getTempDirectoryWide(bool fatalWhenNone) {
     if (!g_temp.manualWide.empty()) return g_temp.manualWide;
     if (g_temp.cachedWide.empty()) g_temp.cachedWide = findTempBase<ApiWide>();
-    if (g_temp.cachedWide.empty() && fatalWhenNone) fatalConfiguredError(message::kNoTempDirectory, std::string());
+    if (g_temp.cachedWide.empty() && fatalWhenNone) fatalConfiguredError(message::kNoTempDirectory);
     return g_temp.cachedWide;
 }
 

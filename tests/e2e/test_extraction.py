@@ -15,6 +15,7 @@ A full disk is a 64 KiB tmpfs mapped as drive T: for the test.
 
 import random
 import re
+import shlex
 from pathlib import Path
 
 import pytest
@@ -122,6 +123,47 @@ def test_extract_and_exit_reuses_an_existing_test_directory(runner, tmp_path):
     assert result.returncode == 0, result.describe()
     assert xh.tree(test_dir) == {"a.txt": b"new content", "other.txt": b"kept",
                                  "unextracted.txt": str(xh.dump(exe).unextracted_position).encode()}
+
+
+def short_windows_path(runner, path: Path) -> str:
+    """The 8.3 form Wine gives an existing directory."""
+    _, output = runner.isolated.shell(f"timeout 60 winepath -s {shlex.quote(str(path))}", check=True)
+    return "Z:" + output.strip().splitlines()[-1].strip().replace("/", "\\")
+
+
+def test_an_installer_in_a_folder_the_code_page_cannot_hold_uses_its_short_path(runner, tmp_path):
+    # Every 8-bit path the launcher derives from its own (here: the ".test"
+    # directory) goes through the 8.3 form, which still ends in ".exe".
+    folder = tmp_path / "\u0416\u0443\u043a"
+    folder.mkdir()
+    exe = xh.installer(folder, runner.target, {"a.txt": b"content"})
+    result = runner.run(exe, ["__tvx_extract_and_exit"])
+
+    assert result.returncode == 0, result.describe()
+    extracted = xh.first(runner.log(exe), r"^Extracted dir: (.*)$")
+    assert extracted is not None and "~" in extracted, extracted
+    assert extracted.lower().endswith(".exe.test"), extracted
+    assert "\u0416" not in extracted and "?" not in extracted, extracted
+    # The directory is named after the 8.3 form of the file name too.
+    (test_dir,) = [p for p in exe.parent.iterdir() if p.name.endswith(".test")]
+    assert test_dir.name.lower().endswith(".exe.test") and "~" in test_dir.name, test_dir.name
+    assert extracted.endswith("\\" + test_dir.name), extracted
+    assert xh.tree(test_dir) == {
+        "a.txt": b"content", "unextracted.txt": str(xh.dump(exe).unextracted_position).encode()}
+
+
+def test_an_internal_error_names_the_long_log_path_when_temp_is_an_8_3_path(runner, tmp_path):
+    long_temp = tmp_path / "a temporary directory with a long name"
+    long_temp.mkdir()
+    short = short_windows_path(runner, long_temp)
+    assert "~" in short, short
+    exe = xh.installer(tmp_path, runner.target, {"ok.txt": b"x", "..\\x.txt": b"refused"})
+    result = runner.run(exe, windows_env={"TMP": short, "TEMP": short})
+
+    assert_error_text(result, xh.internal_error("11"))
+    logged = re.search(r"\r\nLog: (.+)\r\n$", result.stderr.decode("cp1252")).group(1)
+    assert logged.lower().startswith(harness.windows_path(long_temp).lower() + "\\"), logged
+    assert runner.log(exe, long_temp) is not None
 
 
 # --------------------------------------------------------------------------

@@ -211,12 +211,16 @@ def test_real_runtime_system_exit_ends_the_process_with_its_code(logs, tmp_path)
     assert run.has("calling main") and not run.has("main returned"), run.log.text
 
 
-def test_real_runtime_application_kind_sets_the_helper_path_without_registration(logs, tmp_path):
+# Only "i" is the installer launcher; every other program kind, an empty or an
+# unknown one included, starts the kelpa class without natives.
+@pytest.mark.parametrize("kind", ["e", "", "x"], ids=["application", "empty", "unknown"])
+def test_real_runtime_other_kinds_set_the_helper_path_without_registration(logs, tmp_path, kind):
     home = real_home()
-    exe = installer(tmp_path, "win64", {"2001": "e"})
+    exe = installer(tmp_path, "win64", {"2001": kind})
     run = launch("win64", exe, home)
 
     assert run.result.returncode == 0, run.result.describe() + run.log.text
+    assert run.has("main class: com/kelpa/runtime/WinLauncher"), run.log.text
     assert not run.has("load helper dll")
     report = run.report
     assert report["launcher.class"] == "com.kelpa.runtime.WinLauncher"
@@ -224,6 +228,37 @@ def test_real_runtime_application_kind_sets_the_helper_path_without_registration
     assert report["WinDel.externalExecutable"] == harness.windows_path(exe)
     assert report.properties["kelpa.moduleName"] == harness.windows_path(exe)
     assert report.properties["kelpa.isTovrix"] is None
+
+
+# A language restart runs in the earlier run's extraction directory (the
+# current directory).  When that directory is complete it is reused and the
+# Java side learns -1 as the position of its data; when files are missing the
+# payload is extracted again and the real position is passed.
+@pytest.mark.parametrize("earlier_files, reused", [(("tvxruntime.jar", "tvxparams.conf"), True),
+                                                   (("tvxruntime.jar",), False)],
+                         ids=["earlier files complete", "tvxparams.conf missing"])
+def test_real_runtime_language_restart_passes_the_data_position(logs, tmp_path, monkeypatch, earlier_files, reused):
+    home = real_home()
+    exe = installer(tmp_path, "win64")
+    earlier = tmp_path / "earlier"
+    earlier.mkdir()
+    params = jr.params_text(harness.windows_path(tmp_path / "report.txt"), end="return", natives=None)
+    contents = {"tvxruntime.jar": jr.JAR.read_bytes(), "tvxparams.conf": params.encode()}
+    for name in earlier_files:
+        (earlier / name).write_bytes(contents[name])
+    monkeypatch.chdir(earlier)  # Wine starts the program in the caller's directory
+    run = launch("win64", exe, home, ["__tvx_lang_restart"])
+
+    assert run.result.returncode == 0, run.result.describe() + run.log.text
+    props = run.report.properties
+    if reused:
+        assert props["kelpa.unextractedPosition"] == "-1"
+        assert props["kelpa.tempDir"] == harness.windows_path(earlier)
+    else:
+        assert run.has("could not find tvxparams.conf"), run.log.text
+        _, data_at, size = harness.BlockLayout.read(exe).payload_files[-1]
+        assert props["kelpa.unextractedPosition"] == str(data_at + size)
+        assert props["kelpa.tempDir"] != harness.windows_path(earlier)
 
 
 def test_real_runtime_without_the_launcher_class_shows_1010(logs, tmp_path):
@@ -246,7 +281,8 @@ def test_real_runtime_without_the_launcher_class_shows_1010(logs, tmp_path):
 def test_double_records_what_the_launcher_logs(logs, tmp_path):
     home = double_home(tmp_path / "jre")
     exe = installer(tmp_path, "win32")
-    run = launch("win32", exe, home, ["-q", "alpha", "with space"])
+    # The log switch after another word is not the switch: it stays a word.
+    run = launch("win32", exe, home, ["-q", "-create-tvx-log", "alpha", "with space"])
     record = run.record
 
     assert run.result.returncode == 0, run.result.describe() + run.log.text
@@ -275,7 +311,7 @@ def test_double_records_what_the_launcher_logs(logs, tmp_path):
     (main,) = [texts(line) for line in record if '"main"' in line and line.startswith("CallStatic")]
     assert main[:3] == [TOVRIX_LAUNCHER, "main", MAIN_SIGNATURE]
     assert main[3:] == run.numbered("param")
-    assert main[-3:] == ["-q", "alpha", "with space"]
+    assert main[-4:] == ["-q", "-create-tvx-log", "alpha", "with space"]
     assert record[-2:] == ["ExceptionOccurred -> null", "DestroyJavaVM"]
     assert harness.ordered_lines_present("\n".join(run.messages), ["dest JVM", "launch done"])
 

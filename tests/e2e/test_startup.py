@@ -79,3 +79,24 @@ def test_read_errors_are_message_boxes_in_console_mode_too(target, temp, tmp_pat
     message, _ = expect.error_box(result, exe)
     assert message == "Internal Error: readWString"
     assert result.stderr == b""
+
+
+# The reboot request needs the whole argument text to be "__tvx_reboot"; the
+# language restart only its beginning.  (The exact reboot request itself is
+# not run here: it would restart the Wine session the tests share.)
+@pytest.mark.parametrize("first, restart", [("__tvx_rebootX", False), ("__tvx_reboot_later", False),
+                                            ("__tvx_lang_restartX", True), ("__tvx_lang_restart", True)])
+def test_special_first_arguments(target, temp, tmp_path, monkeypatch, first, restart):
+    exe = harness.build_installer(tmp_path, target)
+    monkeypatch.chdir(tmp_path)  # a language restart looks for the earlier run's files here
+    result = run_with_watcher(target, exe, [first, "-q"], env={"TOVRIX_LOG": "yes"}, no_window_ok=True,
+                              temp=temp, timeout=60)
+    assert (result.returncode, result.stdout) == (expect.NO_JRE_EXIT, expect.NO_JRE_OUTPUT), result.describe()
+    messages = temp.for_executable(exe).messages()
+    assert ("language restart" in messages) == restart, messages
+    assert "Init done" in messages
+    if restart:
+        # The earlier run's files are missing here, so the restart extracted
+        # into a directory of its own, which goes again at the end.
+        assert "could not find tvxruntime.jar" in messages
+        assert [p.name for p in temp.path.iterdir() if p.name.endswith(".tmp_dir") or "tmp_dir" in p.name] == []

@@ -270,7 +270,7 @@ TEST_F(JvmSearchTest, FailureMessagesNameTheSourceOfTheLastUsableCandidate) {
          [&] { SetEnvironmentVariableA("PATH", (noDll.bin + ";" + currentPath()).c_str()); configStore().values[128] = "S"; },
          nullptr, "message 1016 " + bits},
         {"the located-JVM list", [&] { registerLocatedJvm(noDll.javaExecutable); configStore().values[128] = "Y"; },
-         nullptr, "message 1005 "},
+         nullptr, "message 1005 {0}"},  // no argument: a "{0}" of the text stays
         {"a given executable older than the minimum", [] {}, old.javaExecutable.c_str(), "message 1016 " + bits},
     };
     for (const Case& c : cases) {

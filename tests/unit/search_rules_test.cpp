@@ -137,17 +137,17 @@ TEST(SearchRules, FailureMessageFollowsTheSource) {
         JvmSource source;
         int bits;
         std::int32_t id;
-        std::string argument;
+        std::optional<std::string> argument;
     } cases[] = {
         {JvmSource::SystemPath, 32, 1016, "32"},
         {JvmSource::Location, 32, 1019, "C:\\jre"},
         {JvmSource::Environment, 32, 1017, "C:\\jre"},
-        {JvmSource::Registry, 32, 1005, ""},
-        {JvmSource::None, 32, 1005, ""},
+        {JvmSource::Registry, 32, 1005, std::nullopt},
+        {JvmSource::None, 32, 1005, std::nullopt},
         {JvmSource::SystemPath, 64, 1016, "64"},
         {JvmSource::Location, 64, 1020, "C:\\jre"},
         {JvmSource::Environment, 64, 1018, "C:\\jre"},
-        {JvmSource::Registry, 64, 1005, ""},
+        {JvmSource::Registry, 64, 1005, std::nullopt},
     };
     for (const Case& c : cases) {
         const FailureMessage m = searchFailureMessage(c.source, "C:\\jre", c.bits);
@@ -155,7 +155,7 @@ TEST(SearchRules, FailureMessageFollowsTheSource) {
         EXPECT_EQ(m.argument, c.argument) << static_cast<int>(c.source) << " " << c.bits;
     }
     EXPECT_EQ(noJvmMessage(32).id, 1016);
-    EXPECT_EQ(noJvmMessage(32).argument, "32");
+    EXPECT_EQ(noJvmMessage(32).argument, std::optional<std::string>("32"));
 }
 
 }  // namespace
