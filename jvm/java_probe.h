@@ -28,14 +28,14 @@ bool deriveJavaExecutable(const std::string& home, std::string& javaExecutable);
 // applies the range check (pre-release versions pass when `allowPreRelease`
 // or entry 130 is set) and, for application type 1 (entry 107), switches to
 // javaw.exe, which must then exist.
-bool checkJavaExe(std::string& javaExecutable, std::string& version, const VersionRange& range,
-                  bool allowPreRelease, bool useCache);
+bool checkJavaExe(std::string& javaExecutable, std::string& version, const VersionRange& range, bool allowPreRelease,
+                  bool useCache);
 
 // The result of running "java -version".
 enum class VersionRun {
-    Found,           // version holds what the first line named
-    Failed,          // could not run, timed out or printed another first line
-    ExitedNonZero,   // ran and failed: the cache records "1.0.0"
+    Found,          // version holds what the first line named
+    Failed,         // could not run, timed out or printed another first line
+    ExitedNonZero,  // ran and failed: the cache records "1.0.0"
 };
 // Runs the executable (by its short path) with "-version", its standard error
 // into a temporary file, _JAVA_OPTIONS removed meanwhile; at most 60 seconds.

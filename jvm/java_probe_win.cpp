@@ -88,11 +88,13 @@ std::string readVersionLine(HANDLE file) {
     return versionLineOf(output, kVersionLineLimit);
 }
 
-bool preReleaseAllowed(bool allowPreRelease) { return allowPreRelease || getConfigInt(config::kPreReleaseJavaAllowed) != 0; }
+bool preReleaseAllowed(bool allowPreRelease) {
+    return allowPreRelease || getConfigInt(config::kPreReleaseJavaAllowed) != 0;
+}
 
 // checkJavaExe without its entry and exit lines.
-bool probeJavaExe(std::string& javaExecutable, std::string& version, const VersionRange& range,
-                  bool allowPreRelease, bool useCache) {
+bool probeJavaExe(std::string& javaExecutable, std::string& version, const VersionRange& range, bool allowPreRelease,
+                  bool useCache) {
     javaExecutable = makeAbsoluteFull(javaExecutable, false);
     FILETIME lastWrite = {};
     if (!fileExists(javaExecutable, &lastWrite)) {
@@ -128,20 +130,21 @@ bool probeJavaExe(std::string& javaExecutable, std::string& version, const Versi
 }  // namespace
 
 VersionRange readVersionRange() {
-    VersionRange range = makeVersionRange(getConfigStringCopy(config::kMinimumJavaVersion), getConfigStringCopy(config::kMaximumJavaVersion));
+    VersionRange range = makeVersionRange(getConfigStringCopy(config::kMinimumJavaVersion),
+                                          getConfigStringCopy(config::kMaximumJavaVersion));
     logMessage(L"MinVersion: %S, MaxVersion: %S", range.minimumText.c_str(), range.maximumText.c_str());
     return range;
 }
 
 bool deriveJavaExecutable(const std::string& home, std::string& javaExecutable) {
-    const Derivation derived =
-        deriveJavaExecutable(home, getConfigInt(config::kJdkRequired) != 0, [](const std::string& path) { return fileExists(path); });
+    const Derivation derived = deriveJavaExecutable(home, getConfigInt(config::kJdkRequired) != 0,
+                                                    [](const std::string& path) { return fileExists(path); });
     javaExecutable = derived.javaExecutable;
     return derived.holds;
 }
 
-bool checkJavaExe(std::string& javaExecutable, std::string& version, const VersionRange& range,
-                  bool allowPreRelease, bool useCache) {
+bool checkJavaExe(std::string& javaExecutable, std::string& version, const VersionRange& range, bool allowPreRelease,
+                  bool useCache) {
     logMessage(L"checkJavaExe (%S, [out], %d, %d, %d)", javaExecutable.c_str(), static_cast<int>(range.minimum.size()),
                static_cast<int>(range.maximum.size()), allowPreRelease ? 1 : 0);
     version.clear();
@@ -161,9 +164,8 @@ VersionRun getJavaVersion(const std::string& javaExecutable, std::string& versio
         UniqueFile created(CreateFileA(outputName.c_str(), GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!created ||
-            !DuplicateHandle(GetCurrentProcess(), created.get(), GetCurrentProcess(), output.put(), 0, TRUE,
-                             DUPLICATE_SAME_ACCESS)) {
+        if (!created || !DuplicateHandle(GetCurrentProcess(), created.get(), GetCurrentProcess(), output.put(), 0, TRUE,
+                                         DUPLICATE_SAME_ACCESS)) {
             logMessage(L"Could not create output file %S (error %d)", outputName.c_str(),
                        static_cast<int>(GetLastError()));
             return VersionRun::Failed;
@@ -178,8 +180,8 @@ VersionRun getJavaVersion(const std::string& javaExecutable, std::string& versio
     PROCESS_INFORMATION info = {};
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                        &info)) {
         const int error = static_cast<int>(GetLastError());
         javaOptions.restore();
         logMessage(L"Could not create process %S > %S (error %d)", command.c_str(), outputName.c_str(), error);

@@ -3,10 +3,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "launcher/expand.h"
 #include "jvm/search_rules.h"
 #include "launcher/config_store.h"
 #include "launcher/exe_path.h"
+#include "launcher/expand.h"
 #include "launcher/log.h"
 #include "launcher/win_handles.h"
 

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "launcher/expand.h"
 #include "jvm/java_probe.h"
 #include "jvm/jvm_dll.h"
 #include "jvm/jvm_registry.h"
@@ -11,6 +10,7 @@
 #include "launcher/config_store.h"
 #include "launcher/errors.h"
 #include "launcher/exe_path.h"
+#include "launcher/expand.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/win_handles.h"
@@ -128,8 +128,7 @@ bool JvmSearch::firstPass(const std::vector<SearchEntry>& entries) {
                 if (checkRegistry(range_, executable, found) && take(executable, found, JvmSource::Registry, ""))
                     return true;
                 break;
-            default:
-                break;
+            default: break;
         }
     }
     return false;
@@ -177,8 +176,8 @@ HMODULE JvmSearch::run() {
     if (tryLocationFile(openForReading(application + L"\\.tovrix\\pref_jre.cfg"), L"preferred", L"preferred"))
         return library_;
     const std::string& extraction = launcherState().extractionDirectory;
-    if (!extraction.empty() && tryLocationFile(openForReading(extraction + "\\inst_jre.cfg"), L"installer",
-                                               L"preferred"))
+    if (!extraction.empty() &&
+        tryLocationFile(openForReading(extraction + "\\inst_jre.cfg"), L"installer", L"preferred"))
         return library_;
 
     char sequence[kTextLimit];

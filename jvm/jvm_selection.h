@@ -21,7 +21,7 @@ struct JvmSelection {
     std::string javaExecutable;  // 8-bit path of java.exe / javaw.exe
     std::string version;         // as probed, at most 2,000 bytes
     JvmSource source = JvmSource::None;
-    std::string sourceName;      // the location (source 2) or the variable name (source 3)
+    std::string sourceName;  // the location (source 2) or the variable name (source 3)
 #ifdef _WIN32
     // Loaded libraries are never freed: the VM lives until the process ends.
     HMODULE library = nullptr;

@@ -2,9 +2,7 @@
 
 namespace {
 
-bool startsWith(const wstring& text, const wchar* prefix) {
-    return text.compare(0, wideLength(prefix), prefix) == 0;
-}
+bool startsWith(const wstring& text, const wchar* prefix) { return text.compare(0, wideLength(prefix), prefix) == 0; }
 
 }  // namespace
 

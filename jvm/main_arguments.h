@@ -6,14 +6,14 @@
 #include "launcher/text.h"
 
 struct MainArgumentInputs {
-    bool windowedKind = false;         // configuration 107 equals 1
-    wstring mainClass;                 // configuration 122
-    bool mainClassInModule = false;    // configuration 133
-    wstring errorLog;                  // resolved file name of 103, or "" when 102 is zero
-    wstring outputLog;                 // resolved file name of 105, or "" when 104 is zero
-    bool flag106 = false;              // configuration 106
+    bool windowedKind = false;                 // configuration 107 equals 1
+    wstring mainClass;                         // configuration 122
+    bool mainClassInModule = false;            // configuration 133
+    wstring errorLog;                          // resolved file name of 103, or "" when 102 is zero
+    wstring outputLog;                         // resolved file name of 105, or "" when 104 is zero
+    bool flag106 = false;                      // configuration 106
     std::vector<wstring> configuredArguments;  // words of configuration 124
-    bool javaOptionWords = false;      // configuration 125: "-J" words are VM options
+    bool javaOptionWords = false;              // configuration 125: "-J" words are VM options
 };
 
 // The fixed leading arguments, word 0 of the command line, the configured

@@ -89,9 +89,7 @@ std::string slashed(std::string path) {
 
 std::string jvmCacheKeyName(const std::string& javaExecutable) { return kJvmCacheKey + slashed(javaExecutable); }
 
-std::string locatedJvmKeyName(const std::string& javaExecutable) {
-    return kLocatedJvmsKey + slashed(javaExecutable);
-}
+std::string locatedJvmKeyName(const std::string& javaExecutable) { return kLocatedJvmsKey + slashed(javaExecutable); }
 
 std::string pathFromLocatedKey(const std::string& subkeyName) {
     std::string path = subkeyName;
@@ -104,7 +102,8 @@ FailureMessage searchFailureMessage(JvmSource source, const std::string& sourceN
     switch (source) {
         case JvmSource::SystemPath: return noJvmMessage(bits);
         case JvmSource::Location: return {wide ? message::kJvmDamaged64 : message::kJvmDamaged32, sourceName};
-        case JvmSource::Environment: return {wide ? message::kVariableNotWorking64 : message::kVariableNotWorking32, sourceName};
+        case JvmSource::Environment:
+            return {wide ? message::kVariableNotWorking64 : message::kVariableNotWorking32, sourceName};
         default: return {message::kJvmNotStarted, std::nullopt};
     }
 }

@@ -26,7 +26,6 @@ std::string withoutTrailingBackslash(std::string path) {
     return path;
 }
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -201,49 +200,48 @@ bool resolvePathEntries(std::int32_t entryId, PathListKind kind, std::string& ou
         services.expandNarrow(path);
         bool found = false;
         switch (entry.kind) {
-        case 'A':
-        case 'D': {
-            // An empty path would put an empty element (the working directory)
-            // into the list; it adds nothing and is never found.
-            const std::string absolute = services.makeAbsoluteList(path);
-            if (!absolute.empty()) {
-                out += absolute;
-                out += ';';
-                found = services.fileExists(absolute);
-            }
-            break;
-        }
-        case 'E': {
-            std::string value;
-            if (!services.environmentVariable(path, value)) {
-                if (!entry.mandatory) continue;
-                services.fatalError(message::kVariableNotDefined, path);
-                return false;
-            }
-            value = unquoteEnvironmentValue(value);
-            if (!value.empty()) {
-                out += value;
-                if (value.back() != ';') out += ';';
-            }
-            found = true;
-            break;
-        }
-        case 'S': {
-            const std::string directory = services.makeAbsolute(path);
-            found = services.fileExists(withoutTrailingBackslash(directory));
-            if (kind == PathListKind::ModulePath) {
-                out += directory;
-                out += ';';
-            } else {
-                for (const std::string& archive : archivesIn(directory, services)) {
-                    out += archive;
+            case 'A':
+            case 'D': {
+                // An empty path would put an empty element (the working directory)
+                // into the list; it adds nothing and is never found.
+                const std::string absolute = services.makeAbsoluteList(path);
+                if (!absolute.empty()) {
+                    out += absolute;
                     out += ';';
+                    found = services.fileExists(absolute);
                 }
+                break;
             }
-            break;
-        }
-        default:
-            continue;  // other kinds contribute nothing
+            case 'E': {
+                std::string value;
+                if (!services.environmentVariable(path, value)) {
+                    if (!entry.mandatory) continue;
+                    services.fatalError(message::kVariableNotDefined, path);
+                    return false;
+                }
+                value = unquoteEnvironmentValue(value);
+                if (!value.empty()) {
+                    out += value;
+                    if (value.back() != ';') out += ';';
+                }
+                found = true;
+                break;
+            }
+            case 'S': {
+                const std::string directory = services.makeAbsolute(path);
+                found = services.fileExists(withoutTrailingBackslash(directory));
+                if (kind == PathListKind::ModulePath) {
+                    out += directory;
+                    out += ';';
+                } else {
+                    for (const std::string& archive : archivesIn(directory, services)) {
+                        out += archive;
+                        out += ';';
+                    }
+                }
+                break;
+            }
+            default: continue;  // other kinds contribute nothing
         }
         if (entry.mandatory && !found) {
             services.fatalError(message::kFileNotFound, path);
@@ -382,9 +380,8 @@ std::vector<std::string> launcherPropertyOptions(const LauncherProperties& prope
 // ---------------------------------------------------------------------------
 // Assembly
 
-std::vector<std::string> assembleVmOptions(const std::vector<std::string>& propertyOptions,
-                                           const ArgumentVector& words, const VmOptionInputs& inputs,
-                                           const VmOptionServices& services) {
+std::vector<std::string> assembleVmOptions(const std::vector<std::string>& propertyOptions, const ArgumentVector& words,
+                                           const VmOptionInputs& inputs, const VmOptionServices& services) {
     VmOptionList list(services);
     list.options = propertyOptions;
 
@@ -446,8 +443,8 @@ std::vector<std::string> assembleVmOptions(const std::vector<std::string>& prope
 
     if (extractedToModulePath)
         for (const std::string& archive : extracted) modulePath += archive + ";";
-    for (std::string& option :
-         moduleOptions(modulePath, mainClassInModule, configText(config::kMainClass), runtimeModuleName(programKind().installer)))
+    for (std::string& option : moduleOptions(modulePath, mainClassInModule, configText(config::kMainClass),
+                                             runtimeModuleName(programKind().installer)))
         list.options.push_back(std::move(option));
 
     mergeModuleOptions(list.options);

@@ -134,8 +134,8 @@ public:
 private:
     void include(const wstring& file, const wstring* includingFile);
     const VmOptionServices& services_;
-    int depth_ = 0;       // options files open in the current include chain
-    int filesRead_ = 0;   // options files read for this list
+    int depth_ = 0;      // options files open in the current include chain
+    int filesRead_ = 0;  // options files read for this list
 };
 
 // Joins a word that is exactly "-include-options" and has a successor with
@@ -197,8 +197,8 @@ struct LauncherProperties {
     bool installerProgram = false;  // programKind().installer
     std::string executablePath;
     std::string extractionDirectory;
-    std::int64_t unextractedPosition = 0;  // -1 when a language restart reused the earlier extraction
-    std::string path;                      // PATH, file code page
+    std::int64_t unextractedPosition = 0;     // -1 when a language restart reused the earlier extraction
+    std::string path;                         // PATH, file code page
     std::optional<unsigned> consoleCodePage;  // absent when MANPATH is set
 };
 std::vector<std::string> launcherPropertyOptions(const LauncherProperties& properties);
@@ -208,8 +208,8 @@ std::string libraryPathOption(const std::string& path);
 
 // What the assembly reads besides the configuration store.
 struct VmOptionInputs {
-    std::string jvmVersion;            // of the selected JVM, "" when unknown
-    std::string extractionDirectory;   // "" when there is none
+    std::string jvmVersion;                    // of the selected JVM, "" when unknown
+    std::string extractionDirectory;           // "" when there is none
     std::vector<wstring> defaultOptionsFiles;  // tried in order
 };
 
@@ -217,9 +217,8 @@ struct VmOptionInputs {
 // version-specific parameters, "-J" words, the locale switch, the default
 // options file, the class path, the module path, then the module merge.
 // Empty only when the fatal reporter returned.
-std::vector<std::string> assembleVmOptions(const std::vector<std::string>& propertyOptions,
-                                           const ArgumentVector& words, const VmOptionInputs& inputs,
-                                           const VmOptionServices& services);
+std::vector<std::string> assembleVmOptions(const std::vector<std::string>& propertyOptions, const ArgumentVector& words,
+                                           const VmOptionInputs& inputs, const VmOptionServices& services);
 
 // The Windows layer's part; the portable core compiles without the JNI headers.
 #if defined(_WIN32) && __has_include(<jni.h>)

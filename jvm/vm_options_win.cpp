@@ -7,11 +7,11 @@
 
 #include <algorithm>
 
-#include "launcher/expand.h"
 #include "jvm/jvm_selection.h"
 #include "launcher/config_store.h"
 #include "launcher/errors.h"
 #include "launcher/exe_path.h"
+#include "launcher/expand.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/path_ops.h"
@@ -37,8 +37,8 @@ private:
 
 // A directory (or anything else that is not a readable file) does not open.
 std::unique_ptr<OptionsFile> openOptionsFile(const wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<WindowsOptionsFile>(file.release());
 }
@@ -123,7 +123,6 @@ VmOptionServices launcherServices() {
     services.fatalError = [](std::int32_t id, const std::string& argument) { fatalConfiguredError(id, argument); };
     return services;
 }
-
 
 }  // namespace
 

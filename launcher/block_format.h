@@ -20,8 +20,8 @@ namespace block {
 constexpr std::uint32_t kMagic = 0xE8E413D5u;
 
 // PE header fields used to find the end of the linked image.
-constexpr std::int64_t kPeHeaderOffsetField = 60;  // int32: offset of "PE\0\0"
-constexpr std::int64_t kSectionCountField = 6;     // int16, relative to the PE header
+constexpr std::int64_t kPeHeaderOffsetField = 60;      // int32: offset of "PE\0\0"
+constexpr std::int64_t kSectionCountField = 6;         // int16, relative to the PE header
 constexpr std::int64_t kOptionalHeaderSizeField = 20;  // int16, relative to the PE header
 constexpr std::int64_t kSectionHeaderSize = 40;
 // Offset 16 of a section header holds SizeOfRawData, offset 20 PointerToRawData.
@@ -30,10 +30,10 @@ constexpr std::int64_t kSectionHeaderSize = 40;
 constexpr std::int64_t kLastSectionHeaderBias = 16;
 
 // Offsets inside the block header.
-constexpr std::int64_t kHeaderSize = 20;      // magic, flag, CRC, covered length
-constexpr std::int64_t kCrcField = 8;         // uint32 expected CRC-32
+constexpr std::int64_t kHeaderSize = 20;          // magic, flag, CRC, covered length
+constexpr std::int64_t kCrcField = 8;             // uint32 expected CRC-32
 constexpr std::int64_t kCoveredLengthField = 12;  // int64 covered length
-constexpr std::int64_t kCoveredStart = 20;    // the CRC covers from the field N on
+constexpr std::int64_t kCoveredStart = 20;        // the CRC covers from the field N on
 
 // One-byte key the payload bytes are combined with by exclusive-or.
 constexpr std::uint8_t kPayloadKey = 0x88;

@@ -76,8 +76,7 @@ namespace {
 
 // Reads a length-prefixed byte string.  The buffer grows as bytes arrive, so a
 // damaged length field cannot make the launcher allocate gigabytes up front.
-bool readCounted(BlockReader& reader, std::vector<char>& bytes, ReadFailure& failure,
-                 ReadFailure onFailure) {
+bool readCounted(BlockReader& reader, std::vector<char>& bytes, ReadFailure& failure, ReadFailure onFailure) {
     std::int32_t length = 0;
     if (!reader.readInt(length)) {
         failure = ReadFailure::Int;
@@ -123,8 +122,8 @@ bool BlockReader::readWString(wstring& value) {
     value.clear();
     value.reserve(bytes.size() / 2);
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        value.push_back(static_cast<wchar>(static_cast<unsigned char>(bytes[i]) |
-                                           static_cast<unsigned char>(bytes[i + 1]) << 8));
+        value.push_back(
+            static_cast<wchar>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8));
     }
     return true;
 }
@@ -137,12 +136,10 @@ bool locateOverlay(BlockReader& reader) {
     if (!source.seek(block::kPeHeaderOffsetField) || !reader.readInt(header)) return false;
     if (!source.seek(header + block::kSectionCountField) || !reader.readShort(sections)) return false;
     logMessage(W("number of sections: %d"), sections);
-    if (!source.seek(header + block::kOptionalHeaderSizeField) || !reader.readShort(optionalSize))
-        return false;
+    if (!source.seek(header + block::kOptionalHeaderSizeField) || !reader.readShort(optionalSize)) return false;
     logMessage(W("size of optional headers: %d"), optionalSize);
 
-    const std::int64_t table = static_cast<std::int64_t>(header) + optionalSize +
-                               block::kSectionHeaderSize * sections;
+    const std::int64_t table = static_cast<std::int64_t>(header) + optionalSize + block::kSectionHeaderSize * sections;
     logMessage(W("resSectionTableStart: %d"), static_cast<int>(table - block::kLastSectionHeaderBias));
     if (!source.seek(table) || !reader.readInt(rawSize) || !reader.readInt(rawOffset)) return false;
     logMessage(W("rawDataSize: %d, rawDataOffset: %d"), rawSize, rawOffset);
@@ -185,8 +182,7 @@ LoadResult readConfigurationBlock(BlockReader& reader, ConfigStore& store,
         return result;
     }
     std::int32_t count = 0;
-    bool ok = reader.readInt(flag) && reader.readInt(crc) && reader.readLong(covered) &&
-              reader.readInt(count);
+    bool ok = reader.readInt(flag) && reader.readInt(crc) && reader.readLong(covered) && reader.readInt(count);
     for (std::int32_t i = 0; ok && i < count; ++i) {
         std::int32_t id = 0;
         std::string value;
@@ -215,8 +211,7 @@ LoadResult readConfigurationBlock(BlockReader& reader, ConfigStore& store,
     return result;
 }
 
-IntegrityResult checkIntegrity(BlockReader& reader, bool checkEnabled,
-                               const std::function<void(int)>& progress) {
+IntegrityResult checkIntegrity(BlockReader& reader, bool checkEnabled, const std::function<void(int)>& progress) {
     IntegrityResult result;
     ByteSource& source = reader.source();
     std::int32_t magic = 0;
@@ -260,8 +255,7 @@ IntegrityResult checkIntegrity(BlockReader& reader, bool checkEnabled,
         const std::uint32_t want = left < kIntegrityChunk ? static_cast<std::uint32_t>(left) : kIntegrityChunk;
         std::uint32_t got = 0, error = 0;
         if (!source.read(chunk.data(), want, got, error) || got == 0) {
-            logMessage(W("check ReadFile failed %d %d %I64d"), static_cast<int>(got),
-                       static_cast<int>(error), covered);
+            logMessage(W("check ReadFile failed %d %d %I64d"), static_cast<int>(got), static_cast<int>(error), covered);
             result.readFailed = true;
             return result;
         }
@@ -276,7 +270,7 @@ IntegrityResult checkIntegrity(BlockReader& reader, bool checkEnabled,
         }
     }
     result.computed = static_cast<std::uint32_t>(crc);
-    logMessage(W("checksums: %u %u %d %d"), result.computed, result.expected,
-               static_cast<int>(result.computed), static_cast<int>(result.expected));
+    logMessage(W("checksums: %u %u %d %d"), result.computed, result.expected, static_cast<int>(result.computed),
+               static_cast<int>(result.expected));
     return result;
 }

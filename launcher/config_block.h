@@ -64,16 +64,15 @@ LoadResult readConfigurationBlock(BlockReader& reader, ConfigStore& store,
 
 // The integrity check: verifies the CRC-32 over the covered range.
 struct IntegrityResult {
-    bool readFailed = false;    // a read failed or came back empty (internal error "34")
+    bool readFailed = false;                  // a read failed or came back empty (internal error "34")
     ReadFailure failure = ReadFailure::None;  // a header field could not be read
     std::uint32_t expected = 1;
     std::uint32_t computed = 0;
     bool magicMatched = false;
-    bool checked = false;       // the CRC was computed (magic ok, checking on, flag set)
+    bool checked = false;  // the CRC was computed (magic ok, checking on, flag set)
 };
 // `progress` is called with percentages (0..100) as they grow, when given.
-IntegrityResult checkIntegrity(BlockReader& reader, bool checkEnabled,
-                               const std::function<void(int)>& progress);
+IntegrityResult checkIntegrity(BlockReader& reader, bool checkEnabled, const std::function<void(int)>& progress);
 
 // Chunk sizes fixed by the launcher's streaming contract.
 constexpr std::uint32_t kIntegrityChunk = 12000;

@@ -10,24 +10,24 @@ namespace config {
 
 // Configuration values (8-bit text; integers as decimal text, flags "0"/"1").
 enum Id : std::int32_t {
-    kErrorLogEnabled = 102,        // pass the error log name (kErrorLogName) to the Java side
+    kErrorLogEnabled = 102,  // pass the error log name (kErrorLogName) to the Java side
     kErrorLogName = 103,
-    kOutputLogEnabled = 104,       // pass the output log name (kOutputLogName) to the Java side
+    kOutputLogEnabled = 104,  // pass the output log name (kOutputLogName) to the Java side
     kOutputLogName = 105,
-    kJavaFlag = 106,               // handed to the Java side as "true"/"false"
-    kExecutableKind = 107,         // 1 windowed, 5 graphical; others send errors to the console
-    kSplashSettings = 108,         // hand the splash settings to the Java side
-    kClassPath = 121,              // class path entry list
+    kJavaFlag = 106,        // handed to the Java side as "true"/"false"
+    kExecutableKind = 107,  // 1 windowed, 5 graphical; others send errors to the console
+    kSplashSettings = 108,  // hand the splash settings to the Java side
+    kClassPath = 121,       // class path entry list
     kMainClass = 122,
     kVmParameters = 123,
-    kMainArguments = 124,          // extra arguments for the Java side
-    kJavaOptionWords = 125,        // "-J" words of the command line become VM options
+    kMainArguments = 124,    // extra arguments for the Java side
+    kJavaOptionWords = 125,  // "-J" words of the command line become VM options
     kMinimumJavaVersion = 126,
     kMaximumJavaVersion = 127,
     kSearchSequence = 128,
     kPreReleaseJavaAllowed = 130,
     kJdkRequired = 131,
-    kModulePath = 132,             // module path entry list
+    kModulePath = 132,  // module path entry list
     kMainClassInModule = 133,
     kWorkingDirectory = 146,
     kJreDownloadLocation = 150,
@@ -43,9 +43,9 @@ enum Id : std::int32_t {
     kSplashFlag = 163,
     kOnlyOwnRuntimes = 165,
     kReadDefaultOptionsFile = 166,
-    kProgramKind = 2001,           // "i" installer, "e" plain application
+    kProgramKind = 2001,  // "i" installer, "e" plain application
     kPayloadCount = 2002,
-    kPayloadNames = 2003,          // ";"-separated, in payload order
+    kPayloadNames = 2003,  // ";"-separated, in payload order
     kPreferenceDirectory = 10003,
     kNativeLibraryDirectories = 10004,
     kSingleInstance = 10005,
@@ -113,10 +113,10 @@ enum Id : std::int32_t {
 
 // The codes message kInternalError shows in its "{0}", one per failure site.
 enum class InternalError {
-    NoExtractionDirectory = 7,     // no extraction directory in 10 attempts
-    PayloadFileNotCreated = 11,    // a payload file cannot be created (or its name is unsafe)
-    UnpackNotStarted = 20,         // the unpack process of a ".pack" file cannot start
-    IntegrityReadFailed = 34,      // reading the installer failed during the integrity check
+    NoExtractionDirectory = 7,        // no extraction directory in 10 attempts
+    PayloadFileNotCreated = 11,       // a payload file cannot be created (or its name is unsafe)
+    UnpackNotStarted = 20,            // the unpack process of a ".pack" file cannot start
+    IntegrityReadFailed = 34,         // reading the installer failed during the integrity check
     ExtractDirectoryNotCreated = 70,  // the extract-and-exit directory cannot be created
-    UnextractedNotWritten = 71,    // "unextracted.txt" cannot be written
+    UnextractedNotWritten = 71,       // "unextracted.txt" cannot be written
 };

@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
-#include "launcher/locale.h"
 #include "launcher/errors.h"
 #include "launcher/exe_path.h"
 #include "launcher/launcher_state.h"
+#include "launcher/locale.h"
 #include "launcher/log.h"
 #include "resources/resource_ids.h"
 
@@ -39,8 +39,8 @@ std::int64_t FileSource::position() const {
 
 UniqueFile openOwnExecutable() {
     const wstring& path = getExecutableLongPath();
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         logError(L"Could not open %p %d %s", file.get(), static_cast<int>(GetLastError()), path.c_str());
         fatalText(L"Error opening media file.");
@@ -52,8 +52,8 @@ void loadConfiguration(const ArgumentVector& arguments) {
     UniqueFile file = openOwnExecutable();
     FileSource source(file.get());
     BlockReader reader(source);
-    LoadResult result = readConfigurationBlock(reader, configStore(),
-                                               [&arguments] { return determineLocaleCode(&arguments); });
+    LoadResult result =
+        readConfigurationBlock(reader, configStore(), [&arguments] { return determineLocaleCode(&arguments); });
     if (result.badMagic) fatalText(L"Internal Error: magic");
     if (result.failure != ReadFailure::None) fatalReadFailure(reader);
     file.reset();

@@ -24,12 +24,12 @@ void writeToConsole(const wstring& text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (out == INVALID_HANDLE_VALUE || out == nullptr || GetFileType(out) != FILE_TYPE_CHAR) {
         // Redirected to a file or pipe: 8-bit text on standard error.
-        int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
+        int size =
+            WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
         std::string narrow(size > 0 ? size : 0, '\0');
         if (size > 0)
-            WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], size,
-                                nullptr, nullptr);
+            WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
+                                nullptr);
         std::fprintf(stderr, "%s\n", narrow.c_str());
         std::fflush(stderr);
         return;

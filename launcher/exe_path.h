@@ -14,9 +14,9 @@ wstring moduleFileName();
 const wstring& getExecutableLongPath();
 const std::string& getExecutablePath();
 // Directories of the executable, each ending with a backslash.
-const std::string& executableDirectory();          // of the 8-bit path
-const wstring& executableDirectoryWidened();       // the 8-bit directory widened byte by byte
-const wstring& executableLongDirectory();          // of the long path
+const std::string& executableDirectory();     // of the 8-bit path
+const wstring& executableDirectoryWidened();  // the 8-bit directory widened byte by byte
+const wstring& executableLongDirectory();     // of the long path
 
 // The code page of the process's 8-bit file functions (ANSI or OEM).
 UINT fileCodePage();

@@ -15,16 +15,16 @@ std::string toFileCodePage(const wstring& text, bool& lost) {
     if (text.empty()) return {};
     const UINT codePage = fileCodePage();
     BOOL usedDefault = FALSE;
-    int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.c_str(), static_cast<int>(text.size()),
-                                   nullptr, 0, nullptr, &usedDefault);
+    int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                   0, nullptr, &usedDefault);
     if (size <= 0) {
         lost = true;
         return {};
     }
     std::string out(size, '\0');
     usedDefault = FALSE;
-    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.c_str(), static_cast<int>(text.size()), &out[0],
-                        size, nullptr, &usedDefault);
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.c_str(), static_cast<int>(text.size()), &out[0], size,
+                        nullptr, &usedDefault);
     lost = usedDefault != FALSE;
     return out;
 }
@@ -39,8 +39,9 @@ wstring fromFileCodePage(const std::string& text) {
 }
 
 wstring moduleFileName() {
-    return systemTextOrEmpty<wchar_t>(
-        [](wchar_t* buffer, std::size_t size) { return GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(size)); });
+    return systemTextOrEmpty<wchar_t>([](wchar_t* buffer, std::size_t size) {
+        return GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(size));
+    });
 }
 
 namespace {
@@ -201,8 +202,7 @@ std::string shortNameFromCommandInterpreter(const wstring& longPath) {
     }
     const wstring windows = windowsDirectory<wchar_t>(MAX_PATH);
     // "%%I" reaches the interpreter as "%I", the loop variable of the for command.
-    wstring command = windows + L"\\system32\\cmd.exe /C for %I in (\"" + longPath +
-                      L"\") do @echo %~sI";
+    wstring command = windows + L"\\system32\\cmd.exe /C for %I in (\"" + longPath + L"\") do @echo %~sI";
     logMessage(L"executing %s", command.c_str());
 
     STARTUPINFOW startup = {};

@@ -16,7 +16,7 @@ struct ExpansionValues {
     using String = std::basic_string<Char>;
     String executableDirectory;  // with a trailing backslash
     String extractionDirectory;
-    String jvmHome;              // empty until a JVM has been loaded
+    String jvmHome;  // empty until a JVM has been loaded
     String tempBase;
     // The process environment in block order: name as spelt there, value.
     std::vector<std::pair<String, String>> environment;
@@ -24,8 +24,8 @@ struct ExpansionValues {
 
 // Called for each replacement with (variable, value, text before replacing).
 template <typename Char>
-using ExpansionLog = std::function<void(const std::basic_string<Char>&, const std::basic_string<Char>&,
-                                        const std::basic_string<Char>&)>;
+using ExpansionLog =
+    std::function<void(const std::basic_string<Char>&, const std::basic_string<Char>&, const std::basic_string<Char>&)>;
 
 namespace expansion_detail {
 
@@ -102,8 +102,8 @@ bool expandVariables(std::basic_string<Char>& text, const ExpansionValues<Char>&
         complete &= expansion_detail::replaceAll(text, literal<Char>("${") + variable.first + Char('}'),
                                                  variable.second, limit, log);
         if (upper != variable.first)
-            complete &= expansion_detail::replaceAll(text, literal<Char>("${") + upper + Char('}'),
-                                                     variable.second, limit, log);
+            complete &= expansion_detail::replaceAll(text, literal<Char>("${") + upper + Char('}'), variable.second,
+                                                     limit, log);
     }
     return complete;
 }

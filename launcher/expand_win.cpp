@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "launcher/expand_variables.h"
 #include "launcher/exe_path.h"
+#include "launcher/expand_variables.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/temp_dir.h"
@@ -50,8 +50,7 @@ void expandVariables(std::string& text) {
     values.tempBase = getTempDirectory();
     values.environment = narrowEnvironment();
     const bool complete = expandVariables<char>(
-        text, values, kTextLimit - 1,
-        [](const std::string& variable, const std::string& value, const std::string& in) {
+        text, values, kTextLimit - 1, [](const std::string& variable, const std::string& value, const std::string& in) {
             logMessage(L"expanding2 %S to %S in %S.", variable.c_str(), value.c_str(), in.c_str());
         });
     if (!complete) logError(L"expansion of %S would exceed %d characters", text.c_str(), static_cast<int>(kTextLimit));

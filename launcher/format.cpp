@@ -64,8 +64,7 @@ void appendAscii(wstring& out, const char* text, std::size_t length) {
 // Writes prefix (sign, "0x") and body into a field of directive.width characters:
 // left-justified with spaces after, or right-justified with zeros between
 // prefix and body when zeroPad, or with spaces before.
-void emitField(wstring& out, const Directive& directive, const wstring& prefix, const wstring& body,
-               bool zeroPad) {
+void emitField(wstring& out, const Directive& directive, const wstring& prefix, const wstring& body, bool zeroPad) {
     const std::size_t used = prefix.size() + body.size();
     const std::size_t width = static_cast<std::size_t>(directive.width);
     const std::size_t padding = width > used ? width - used : 0;
@@ -138,8 +137,10 @@ void formatInteger(wstring& out, const Directive& directive, wchar conversion, A
             prefix = W("-");
             magnitude = 0ULL - static_cast<unsigned long long>(value);
         } else {
-            if (directive.plus) prefix = W("+");
-            else if (directive.space) prefix = W(" ");
+            if (directive.plus)
+                prefix = W("+");
+            else if (directive.space)
+                prefix = W(" ");
             magnitude = static_cast<unsigned long long>(value);
         }
     } else {
@@ -172,9 +173,12 @@ void formatFloat(wstring& out, const Directive& directive, wchar conversion, Arg
     const bool upper = conversion == 'E' || conversion == 'G';
 
     wstring prefix;
-    if (std::signbit(value) && !std::isnan(value)) prefix = W("-");
-    else if (directive.plus) prefix = W("+");
-    else if (directive.space) prefix = W(" ");
+    if (std::signbit(value) && !std::isnan(value))
+        prefix = W("-");
+    else if (directive.plus)
+        prefix = W("+");
+    else if (directive.space)
+        prefix = W(" ");
 
     if (!std::isfinite(value)) {
         const char* text = std::isnan(value) ? (upper ? "NAN" : "nan") : (upper ? "INF" : "inf");
@@ -189,8 +193,8 @@ void formatFloat(wstring& out, const Directive& directive, wchar conversion, Arg
     int length;
     const char conv = static_cast<char>(conversion);
     if (directive.precision >= 0) {
-        length = std::snprintf(narrow, sizeof narrow, directive.alt ? "%%#.%d%c" : "%%.%d%c",
-                               directive.precision, conv);
+        length =
+            std::snprintf(narrow, sizeof narrow, directive.alt ? "%%#.%d%c" : "%%.%d%c", directive.precision, conv);
     } else {
         length = std::snprintf(narrow, sizeof narrow, directive.alt ? "%%#%c" : "%%%c", conv);
     }
@@ -228,8 +232,7 @@ void formatChar(wstring& out, const Directive& directive, bool wide, Args& args)
 // s S: a wide or narrow string; the precision bounds how much is read, so an
 // unterminated buffer with an explicit precision is never overrun.
 void formatString(wstring& out, const Directive& directive, bool wide, Args& args) {
-    const std::size_t limit =
-        directive.precision >= 0 ? static_cast<std::size_t>(directive.precision) : SIZE_MAX;
+    const std::size_t limit = directive.precision >= 0 ? static_cast<std::size_t>(directive.precision) : SIZE_MAX;
     wstring body;
     if (wide) {
         const wchar* text = va_arg(args.list, const wchar*);
@@ -282,14 +285,9 @@ Size readSize(const wchar*& p) {
             }
             ++p;
             return Size::Pointer;
-        case 'z':
-            ++p;
-            return Size::SizeT;
-        case 'w':
-            ++p;
-            return Size::Wide;
-        default:
-            return Size::Default;
+        case 'z': ++p; return Size::SizeT;
+        case 'w': ++p; return Size::Wide;
+        default: return Size::Default;
     }
 }
 
@@ -300,12 +298,18 @@ const wchar* formatOne(wstring& out, const wchar* percent, Args& args) {
     const wchar* p = percent + 1;
     Directive directive;
     for (;; ++p) {
-        if (*p == '-') directive.left = true;
-        else if (*p == '+') directive.plus = true;
-        else if (*p == ' ') directive.space = true;
-        else if (*p == '0') directive.zero = true;
-        else if (*p == '#') directive.alt = true;
-        else break;
+        if (*p == '-')
+            directive.left = true;
+        else if (*p == '+')
+            directive.plus = true;
+        else if (*p == ' ')
+            directive.space = true;
+        else if (*p == '0')
+            directive.zero = true;
+        else if (*p == '#')
+            directive.alt = true;
+        else
+            break;
     }
     if (*p == '*') {
         const int width = va_arg(args.list, int);
@@ -340,12 +344,17 @@ const wchar* formatOne(wstring& out, const wchar* percent, Args& args) {
     const bool narrowSize = directive.size == Size::Short || directive.size == Size::Char;
     const bool wideSize = directive.size == Size::Long || directive.size == Size::Wide;
     switch (conversion) {
-        case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
-            formatInteger(out, directive, conversion, args);
-            break;
-        case 'f': case 'e': case 'g': case 'E': case 'G':
-            formatFloat(out, directive, conversion, args);
-            break;
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o': formatInteger(out, directive, conversion, args); break;
+        case 'f':
+        case 'e':
+        case 'g':
+        case 'E':
+        case 'G': formatFloat(out, directive, conversion, args); break;
         case 'c': formatChar(out, directive, !narrowSize, args); break;
         case 'C': formatChar(out, directive, wideSize, args); break;
         case 's': formatString(out, directive, !narrowSize, args); break;
@@ -356,9 +365,7 @@ const wchar* formatOne(wstring& out, const wchar* percent, Args& args) {
             // The format ends inside a conversion: copy what is there.
             out.append(percent, p);
             return p;
-        default:
-            out.append(percent, p + 1);
-            break;
+        default: out.append(percent, p + 1); break;
     }
     return p + 1;
 }
@@ -384,7 +391,7 @@ wstring formatWideV(const wchar* format, va_list args) {
     return out;
 }
 
-wstring (formatWide)(const wchar* format, ...) {
+wstring(formatWide)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     wstring out = formatWideV(format, args);

@@ -122,27 +122,25 @@ constexpr Expected parse(const Char* format) {
             wide = true;
             ++p;
         }
-        const Kind integer =
-            wide64 || (pointerSized && sizeof(void*) == 8) ? Kind::Int64 : Kind::Int;
+        const Kind integer = wide64 || (pointerSized && sizeof(void*) == 8) ? Kind::Int64 : Kind::Int;
         switch (static_cast<char>(*p)) {
-            case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': case 'c': case 'C':
-                expected.add(integer);
-                break;
-            case 's':
-                expected.add(narrow ? Kind::NarrowString : Kind::WideString);
-                break;
-            case 'S':
-                expected.add(wide ? Kind::WideString : Kind::NarrowString);
-                break;
-            case 'p':
-                expected.add(Kind::Pointer);
-                break;
-            case 'f': case 'e': case 'g': case 'E': case 'G':
-                expected.add(Kind::Double);
-                break;
-            default:
-                expected.valid = false;
-                return expected;
+            case 'd':
+            case 'i':
+            case 'u':
+            case 'x':
+            case 'X':
+            case 'o':
+            case 'c':
+            case 'C': expected.add(integer); break;
+            case 's': expected.add(narrow ? Kind::NarrowString : Kind::WideString); break;
+            case 'S': expected.add(wide ? Kind::WideString : Kind::NarrowString); break;
+            case 'p': expected.add(Kind::Pointer); break;
+            case 'f':
+            case 'e':
+            case 'g':
+            case 'E':
+            case 'G': expected.add(Kind::Double); break;
+            default: expected.valid = false; return expected;
         }
         ++p;
     }
@@ -172,7 +170,7 @@ struct Verdict {
 
 // Expands to an expression that fails to compile when the format (the first
 // argument, a literal) does not match the arguments after it.
-#define LAUNCHER_CHECK_FORMAT(...)                                                       \
-    static_cast<void>(::format_check::Verdict<::format_check::matches(                   \
-                          LAUNCHER_FORMAT_FIRST(__VA_ARGS__),                            \
-                          decltype(::format_check::argumentTypes(__VA_ARGS__)){})>{})
+#define LAUNCHER_CHECK_FORMAT(...)                                                          \
+    static_cast<void>(                                                                      \
+        ::format_check::Verdict<::format_check::matches(LAUNCHER_FORMAT_FIRST(__VA_ARGS__), \
+                                                        decltype(::format_check::argumentTypes(__VA_ARGS__)){})>{})

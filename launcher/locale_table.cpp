@@ -18,6 +18,7 @@ struct LocaleRow {
 // unusual entries (0x0812 ko_KR, 0x2409 the bare "en", 0x0814 the three-part
 // "no_NO_NY", rows without a country such as 0x0431 "ts").  They stay exactly
 // as they are: installers' locale blocks are matched against these strings.
+// clang-format off
 constexpr LocaleRow kLocaleRows[] = {
     // Primary languages alone (the low 10 bits of an identifier).
     {0x0001, "ar"}, {0x0002, "bg"}, {0x0003, "ca"}, {0x0004, "zh"}, {0x0005, "cs"}, {0x0006, "da"},
@@ -63,6 +64,7 @@ constexpr LocaleRow kLocaleRows[] = {
     {0x380A, "es_UY"}, {0x3C01, "ar_BH"}, {0x3C0A, "es_PY"}, {0x4001, "ar_QA"}, {0x400A, "es_BO"},
     {0x440A, "es_SV"}, {0x480A, "es_HN"}, {0x4C0A, "es_NI"}, {0x500A, "es_PR"},
 };
+// clang-format on
 
 constexpr std::size_t kRowCount = std::size(kLocaleRows);
 
@@ -77,9 +79,8 @@ static_assert(keysStrictlyAscend(), "locale rows must be sorted by key, each key
 // The row for exactly this key, or nullptr.
 const LocaleRow* findRow(std::uint16_t key) {
     const LocaleRow* end = kLocaleRows + kRowCount;
-    const LocaleRow* row = std::lower_bound(
-        kLocaleRows, end, key,
-        [](const LocaleRow& r, std::uint16_t k) { return r.key < k; });
+    const LocaleRow* row =
+        std::lower_bound(kLocaleRows, end, key, [](const LocaleRow& r, std::uint16_t k) { return r.key < k; });
     return (row != end && row->key == key) ? row : nullptr;
 }
 

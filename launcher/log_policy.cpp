@@ -28,6 +28,6 @@ bool logKeptByRequest(bool switchGiven, const char* kelpaLog, const char* tovrix
 }
 
 bool isLogSwitch(const wstring& word) {
-    return word == W("-create-tvx-log") || word == W("-create-klp-log") ||
-           word == W("/create-tvx-log") || word == W("/create-klp-log");
+    return word == W("-create-tvx-log") || word == W("-create-klp-log") || word == W("/create-tvx-log") ||
+           word == W("/create-klp-log");
 }

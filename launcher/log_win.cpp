@@ -79,12 +79,11 @@ std::string encodeLine(const wstring& text) {
         if (c == L'\n') crlf += L'\r';
         crlf += c;
     }
-    int size = WideCharToMultiByte(CP_UTF8, 0, crlf.c_str(), static_cast<int>(crlf.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size =
+        WideCharToMultiByte(CP_UTF8, 0, crlf.c_str(), static_cast<int>(crlf.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size > 0 ? size : 0, '\0');
     if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, crlf.c_str(), static_cast<int>(crlf.size()), &out[0], size, nullptr,
-                            nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, crlf.c_str(), static_cast<int>(crlf.size()), &out[0], size, nullptr, nullptr);
     return out;
 }
 
@@ -157,14 +156,14 @@ void writeLine(bool error, const wchar* format, va_list args) {
 
 }  // namespace
 
-void (logMessage)(const wchar* format, ...) {
+void(logMessage)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     writeLine(false, format, args);
     va_end(args);
 }
 
-void (logError)(const wchar* format, ...) {
+void(logError)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     writeLine(true, format, args);

@@ -75,8 +75,7 @@ std::basic_string<Char> directoryOf(const std::basic_string<Char>& path) {
 // `directory` (which ends with a backslash), an absolute one stays; then
 // doubled backslashes are collapsed.
 template <typename Char>
-std::basic_string<Char> resolveAgainst(const std::basic_string<Char>& directory,
-                                       const std::basic_string<Char>& path) {
+std::basic_string<Char> resolveAgainst(const std::basic_string<Char>& directory, const std::basic_string<Char>& path) {
     std::basic_string<Char> out = isRelativePath(path) ? directory + path : path;
     collapseBackslashes(out);
     return out;

@@ -35,6 +35,4 @@ std::string payloadDirectoryPart(const std::string& name) {
     return slash == std::string::npos ? std::string() : name.substr(0, slash);
 }
 
-bool isPackName(const std::string& name) {
-    return name.size() >= 5 && name.compare(name.size() - 5, 5, ".pack") == 0;
-}
+bool isPackName(const std::string& name) { return name.size() >= 5 && name.compare(name.size() - 5, 5, ".pack") == 0; }

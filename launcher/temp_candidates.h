@@ -11,8 +11,8 @@ struct TempCandidate {
     std::basic_string<Char> directory;  // empty when its source is not set
     bool createFirst;
     bool checkLongName;
-    bool secondPass;                    // reached only when the first pass found nothing
-    const char* source;                 // for the log
+    bool secondPass;     // reached only when the first pass found nothing
+    const char* source;  // for the log
 };
 
 template <typename Char>

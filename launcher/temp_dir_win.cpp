@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "launcher/block_format.h"
 #include "launcher/config.h"
 #include "launcher/config_store.h"
 #include "launcher/errors.h"
@@ -13,7 +14,6 @@
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/payload.h"
-#include "launcher/block_format.h"
 #include "launcher/system_paths.h"
 #include "launcher/temp_candidates.h"
 #include "launcher/win_handles.h"
@@ -241,8 +241,8 @@ int extractPayload() {
         logMessage(L"extracting %S (size: %I64d)", path.c_str(), size);
         if (size <= 0) continue;
 
-        UniqueFile out(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+        UniqueFile out(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) fatalInternalError(InternalError::PayloadFileNotCreated);
         const int result = copyPayloadFile(source, out.get(), size);
         out.reset();

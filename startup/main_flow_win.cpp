@@ -20,11 +20,11 @@
 #include "launcher/exe_path.h"
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
-#include "resources/resource_ids.h"
 #include "launcher/path_ops.h"
 #include "launcher/payload.h"
 #include "launcher/system_paths.h"
 #include "launcher/temp_dir.h"
+#include "resources/resource_ids.h"
 #include "startup/startup.h"
 
 namespace {
@@ -57,8 +57,7 @@ void extractInstallerFiles(HWND progressWindow) {
     if (state.extractAndExit) {
         state.extractionDirectory = getExecutablePath() + ".test";
         logMessage(L"Extracted dir: %S", state.extractionDirectory.c_str());
-        if (!CreateDirectoryA(state.extractionDirectory.c_str(), nullptr) &&
-            GetLastError() != ERROR_ALREADY_EXISTS) {
+        if (!CreateDirectoryA(state.extractionDirectory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
             logMessage(L"Could not create dir %S (%d)", state.extractionDirectory.c_str(),
                        static_cast<int>(GetLastError()));
             fatalInternalError(InternalError::ExtractDirectoryNotCreated);
@@ -165,7 +164,8 @@ void prepareRuntimeFiles() {
     if (!state.languageRestart || state.payloadFilesMissing) {
         state.progressBase = !state.jreIncluded ? 100 : (getConfigInt(config::kCarriedJrePacked) != 0 ? 300 : 200);
         if (state.jreIncluded) notSupported(L"unpacking the carried Java runtime");
-        const auto names = payloadNamesToExtract(getConfigStringCopy(config::kPayloadNames), getConfigInt(config::kPayloadCount));
+        const auto names =
+            payloadNamesToExtract(getConfigStringCopy(config::kPayloadNames), getConfigInt(config::kPayloadCount));
         for (const std::string& name : names) {
             if (!isPackName(name)) continue;
             logMessage(L"unpacking %S", name.c_str());
@@ -204,4 +204,3 @@ void runMainFlow(HWND progressWindow) {
         fatalConfiguredError(message::kJvmNotStarted);
     }
 }
-

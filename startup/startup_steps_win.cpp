@@ -40,8 +40,8 @@ bool startsWith(const std::string& text, const char* prefix) {
 // Offers to open an Explorer window on the log the user asked for.
 void showLogPrompt() {
     const wstring logPath = getLogFileName();
-    const wstring text = L"The following log file will be created:\n\n" + logPath +
-                         L"\n\nDo you want to open an Explorer window?";
+    const wstring text =
+        L"The following log file will be created:\n\n" + logPath + L"\n\nDo you want to open an Explorer window?";
     if (MessageBoxW(nullptr, text.c_str(), launcherState().productNameWide.c_str(), MB_YESNO) != IDYES) return;
 
     // Both parts are limited to MAX_PATH characters; a longer one is left out.
@@ -55,8 +55,8 @@ void showLogPrompt() {
     PROCESS_INFORMATION info = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                        &info)) {
         logMessage(L"could not open explorer window %d", static_cast<int>(GetLastError()));
         return;
     }
@@ -225,7 +225,6 @@ void applySwitches(const ArgumentVector& arguments) {
         }
     }
 }
-
 
 void checkSingleInstance(const StartupContext&) {}
 

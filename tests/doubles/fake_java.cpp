@@ -57,22 +57,27 @@ Behaviour parse(const std::string& content) {
         if (equals == std::string::npos) continue;
         const std::string key = line.substr(0, equals);
         const std::string value = line.substr(equals + 1);
-        if (key == "line") b.lines.push_back(value);
-        else if (key == "exit") b.exitCode = std::atoi(value.c_str());
-        else if (key == "delay_ms") b.delayMs = std::strtoul(value.c_str(), nullptr, 10);
-        else if (key == "count") b.countFile = value;
+        if (key == "line")
+            b.lines.push_back(value);
+        else if (key == "exit")
+            b.exitCode = std::atoi(value.c_str());
+        else if (key == "delay_ms")
+            b.delayMs = std::strtoul(value.c_str(), nullptr, 10);
+        else if (key == "count")
+            b.countFile = value;
     }
     return b;
 }
 
 void write(HANDLE out, const std::string& text) {
     DWORD written = 0;
-    if (out && out != INVALID_HANDLE_VALUE) WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (out && out != INVALID_HANDLE_VALUE)
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 void countRun(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     char options[4096];
     const DWORD n = GetEnvironmentVariableA("_JAVA_OPTIONS", options, sizeof options);

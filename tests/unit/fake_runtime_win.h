@@ -31,8 +31,8 @@ inline void writeText(const std::string& path, const std::string& text) {
 
 inline std::string readText(const std::string& path) {
     std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return text;
     char buffer[4096];
     DWORD got = 0;
@@ -125,17 +125,20 @@ protected:
         work_ = makeAbsoluteFull(work_, false);
 
         registryRoot_ = L"Software\\tovrix-unit-tests\\" + std::wstring(id.begin(), id.end());
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (registryRoot_ + L"\\user").c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &user_, nullptr), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (registryRoot_ + L"\\user").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &user_, nullptr),
+                  ERROR_SUCCESS);
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (registryRoot_ + L"\\machine").c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &machine_, nullptr), ERROR_SUCCESS);
+                                  KEY_ALL_ACCESS, nullptr, &machine_, nullptr),
+                  ERROR_SUCCESS);
         ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, user_), ERROR_SUCCESS);
         ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine_), ERROR_SUCCESS);
 
         savedConfig_ = configStore().values;
         savedMessages_ = configStore().messages;
         configStore().values[126] = "1.8";
-        for (const char* name : {"JAVA_HOME", "JDK_HOME", "KELPA_JAVA_HOME", "TOVRIX_JAVA_HOME", "_JAVA_OPTIONS", "PATH"})
+        for (const char* name :
+             {"JAVA_HOME", "JDK_HOME", "KELPA_JAVA_HOME", "TOVRIX_JAVA_HOME", "_JAVA_OPTIONS", "PATH"})
             saveVariable(name);
         for (const char* name : {"JAVA_HOME", "JDK_HOME", "KELPA_JAVA_HOME", "TOVRIX_JAVA_HOME", "_JAVA_OPTIONS"})
             SetEnvironmentVariableA(name, nullptr);

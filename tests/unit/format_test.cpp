@@ -44,15 +44,16 @@ struct FormatCase {
 
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << "formatWide(" << c.name << ")"; }
 
-#define CASE(expected, ...) \
-    FormatCase { #__VA_ARGS__, [] { return formatWide(__VA_ARGS__); }, expected }
+#define CASE(expected, ...)                                            \
+    FormatCase {                                                       \
+#__VA_ARGS__, [] { return formatWide(__VA_ARGS__); }, expected \
+    }
 
 const FormatCase kCases[] = {
     // Strings: "%s" wide, "%S" narrow (bytes widened as they are), "(null)".
     CASE("wide and narrow", W("%s and %S"), W("wide"), "narrow"),
     CASE("\\u00e9t\\u00e9 \\u20ac", W("%S %s"), "\xE9t\xE9", W("\u20AC")),
-    CASE("[(null)] [(null)]", W("[%s] [%S]"), static_cast<const wchar*>(nullptr),
-         static_cast<const char*>(nullptr)),
+    CASE("[(null)] [(null)]", W("[%s] [%S]"), static_cast<const wchar*>(nullptr), static_cast<const char*>(nullptr)),
     CASE("wide narrow", W("%ls %hs"), W("wide"), "narrow"),
     CASE("[  abc] [abc  ] [ab]", W("[%5s] [%-5S] [%.2s]"), W("abc"), "abc", W("abc")),
     CASE("[abc]", W("[%.*s]"), 3, W("abcdef")),
@@ -70,17 +71,14 @@ const FormatCase kCases[] = {
     CASE("deadbeef DEADBEEF 17", W("%x %X %o"), 0xDEADBEEFu, 0xDEADBEEFu, 15u),
     CASE("123456789ab", W("%I64x"), 0x123456789ABULL),
     // Flags, width and precision.
-    CASE("[   42] [42   ] [-0042] [+5] [ 5]", W("[%5d] [%-5d] [%05d] [%+d] [% d]"), 42, 42, -42,
-         5, 5),
+    CASE("[   42] [42   ] [-0042] [+5] [ 5]", W("[%5d] [%-5d] [%05d] [%+d] [% d]"), 42, 42, -42, 5, 5),
     CASE("[007] [     007] [] [0]", W("[%.3d] [%08.3d] [%.0d] [%d]"), 7, 7, 0, 0),
     CASE("0xff 0XFF 010 0 0", W("%#x %#X %#o %#x %#o"), 255u, 255u, 8u, 0u, 0u),
     CASE("[   7] [7   ]", W("[%*d] [%*d]"), 4, 7, -4, 7),
     CASE("[0x00ff]", W("[%#06x]"), 255u),
     // Floating point.
-    CASE("[ 3.14] [3.14 ] [-0003.50] [+2.0]", W("[%5.2f] [%-5.2f] [%08.2f] [%+.1f]"), 3.14159,
-         3.14159, -3.5, 2.0),
-    CASE("1.235e+04 1E-10 0.0001 1.000000E+300", W("%.3e %G %g %E"), 12345.678, 1e-10, 0.0001,
-         1e300),
+    CASE("[ 3.14] [3.14 ] [-0003.50] [+2.0]", W("[%5.2f] [%-5.2f] [%08.2f] [%+.1f]"), 3.14159, 3.14159, -3.5, 2.0),
+    CASE("1.235e+04 1E-10 0.0001 1.000000E+300", W("%.3e %G %g %E"), 12345.678, 1e-10, 0.0001, 1e300),
     CASE("[  inf] [-INF]", W("[%5f] [%E]"), HUGE_VAL, -HUGE_VAL),
     // Percent signs, unknown conversions and unfinished ones.
     CASE("100% done", W("100%% done")),
@@ -90,25 +88,21 @@ const FormatCase kCases[] = {
     CASE("7 %I", W("%d %I"), 7),
     // Shapes of the launcher's log lines: a CRC above 2^31 shows negative as %d.
     CASE("[3:14] ", W("[%d:%d] "), 3, 14),
-    CASE("checksums: 3000000000 12 -1294967296 12", W("checksums: %u %u %d %d"), 3000000000u,
-         12u, 3000000000u, 12u),
+    CASE("checksums: 3000000000 12 -1294967296 12", W("checksums: %u %u %d %d"), 3000000000u, 12u, 3000000000u, 12u),
 };
 
 #undef CASE
 
 class FormatWide : public ::testing::TestWithParam<FormatCase> {};
 
-TEST_P(FormatWide, Formats) {
-    EXPECT_EQ(shown(GetParam().format()), GetParam().expected);
-}
+TEST_P(FormatWide, Formats) { EXPECT_EQ(shown(GetParam().format()), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(Conversions, FormatWide, ::testing::ValuesIn(kCases));
 
 TEST(FormatWide, PointerIsZeroPaddedUpperCaseHex) {
     const std::string zeros(2 * sizeof(void*) - 6, '0');
     EXPECT_EQ(shown(formatWide(W("%p"), reinterpret_cast<void*>(0x12FF7C))), zeros + "12FF7C");
-    EXPECT_EQ(shown(formatWide(W("%p"), static_cast<void*>(nullptr))),
-              std::string(2 * sizeof(void*), '0'));
+    EXPECT_EQ(shown(formatWide(W("%p"), static_cast<void*>(nullptr))), std::string(2 * sizeof(void*), '0'));
     // "I" follows the pointer size too.
     EXPECT_EQ(shown(formatWide(W("%Ix"), UINTPTR_MAX)), std::string(2 * sizeof(void*), 'f'));
 }

@@ -125,9 +125,7 @@ TEST_F(JavaProbe, FailingRunsAndUnexpectedOutput) {
         const char* cachedAfter;  // nullptr: no entry
     } cases[] = {
         {"non-zero exit", {{kOpenJdk11}, 1}, "1.0.0"},
-        {"another line first",
-         {{"Error occurred during initialization of VM", kOpenJdk11}, 0},
-         nullptr},
+        {"another line first", {{"Error occurred during initialization of VM", kOpenJdk11}, 0}, nullptr},
         {"nothing printed", {{}, 0}, nullptr},
     };
     int n = 0;

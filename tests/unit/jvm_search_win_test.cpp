@@ -74,7 +74,7 @@ TEST_F(JvmSearchTest, SampleSequenceFindsTheRuntimeNamedByJavaHome) {
                                 wstring(L"Loading of JVM-DLL successful")})
         EXPECT_TRUE(hasLine(line)) << fromFileCodePage(std::string(line.begin(), line.end()));
     EXPECT_TRUE(hasLine(L"Setting PATH " + fromFileCodePage(pathWithAppended(pathBefore, fake.bin))));
-    EXPECT_EQ(countLines(L"Testing location JDK_HOME"), 0);  // the search ended at JAVA_HOME
+    EXPECT_EQ(countLines(L"Testing location JDK_HOME"), 0);            // the search ended at JAVA_HOME
     EXPECT_EQ(currentPath(), pathWithAppended(pathBefore, fake.bin));  // kept for the loaded runtime
 }
 
@@ -96,8 +96,8 @@ TEST_F(JvmSearchTest, UnloadableRuntimesAreSkippedAndTheLastOneNamesTheFailure) 
     EXPECT_EQ(countLines(L"Trying " + fromFileCodePage(first.bin) + L"\\..\\jre\\bin\\"), 5);
     EXPECT_EQ(currentPath(), pathBefore);
 
-    const FailureMessage message = searchFailureMessage(jvmSelection().source, jvmSelection().sourceName,
-                                                        static_cast<int>(sizeof(void*) * 8));
+    const FailureMessage message =
+        searchFailureMessage(jvmSelection().source, jvmSelection().sourceName, static_cast<int>(sizeof(void*) * 8));
     EXPECT_EQ(message.id, sizeof(void*) == 4 ? 1017 : 1018);
     EXPECT_EQ(message.argument, "JAVA_HOME");
 }
@@ -262,22 +262,31 @@ TEST_F(JvmSearchTest, FailureMessagesNameTheSourceOfTheLastUsableCandidate) {
     } cases[] = {
         {"nothing found", [] {}, nullptr, "message 1016 " + bits},
         {"environment variable",
-         [&] { SetEnvironmentVariableA("JAVA_HOME", noDll.home.c_str()); configStore().values[128] = "EJAVA_HOME"; },
+         [&] {
+             SetEnvironmentVariableA("JAVA_HOME", noDll.home.c_str());
+             configStore().values[128] = "EJAVA_HOME";
+         },
          nullptr, std::string(wide ? "message 1018" : "message 1017") + " JAVA_HOME"},
         {"location", [&] { configStore().values[128] = "A" + noDll.home; }, nullptr,
          std::string(wide ? "message 1020 " : "message 1019 ") + noDll.home},
         {"system path",
-         [&] { SetEnvironmentVariableA("PATH", (noDll.bin + ";" + currentPath()).c_str()); configStore().values[128] = "S"; },
+         [&] {
+             SetEnvironmentVariableA("PATH", (noDll.bin + ";" + currentPath()).c_str());
+             configStore().values[128] = "S";
+         },
          nullptr, "message 1016 " + bits},
-        {"the located-JVM list", [&] { registerLocatedJvm(noDll.javaExecutable); configStore().values[128] = "Y"; },
+        {"the located-JVM list",
+         [&] {
+             registerLocatedJvm(noDll.javaExecutable);
+             configStore().values[128] = "Y";
+         },
          nullptr, "message 1005 {0}"},  // no argument: a "{0}" of the text stays
         {"a given executable older than the minimum", [] {}, old.javaExecutable.c_str(), "message 1016 " + bits},
     };
     for (const Case& c : cases) {
         c.setUp();
-        const std::string shown =
-            shownError([&] { EXPECT_FALSE(LoadDLL(true, c.location, c.location != nullptr)) << c.what; },
-                       path("stderr.txt"));
+        const std::string shown = shownError(
+            [&] { EXPECT_FALSE(LoadDLL(true, c.location, c.location != nullptr)) << c.what; }, path("stderr.txt"));
         EXPECT_EQ(shown, c.shown + "\n") << c.what;
         SetEnvironmentVariableA("JAVA_HOME", nullptr);
         configStore().values.erase(128);

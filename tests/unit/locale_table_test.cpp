@@ -22,9 +22,7 @@ struct LookupCase {
     const char* country;
 };
 
-void PrintTo(const LookupCase& c, std::ostream* os) {
-    *os << "id 0x" << std::hex << c.id << " -> " << c.locale;
-}
+void PrintTo(const LookupCase& c, std::ostream* os) { *os << "id 0x" << std::hex << c.id << " -> " << c.locale; }
 
 class LocaleLookup : public ::testing::TestWithParam<LookupCase> {};
 
@@ -38,32 +36,24 @@ TEST_P(LocaleLookup, GivesLocaleLanguageAndCountry) {
     EXPECT_EQ(country, c.country);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, LocaleLookup,
-    ::testing::Values(
-        // Exact full-identifier rows.
-        LookupCase{0x0407, "de_DE", "de", "DE"},
-        LookupCase{0x0C07, "de_AT", "de", "AT"},
-        LookupCase{0x0409, "en_US", "en", "US"},
-        LookupCase{0x040D, "iw_IL", "iw", "IL"},
-        LookupCase{0x0421, "in_ID", "in", "ID"},
-        LookupCase{0x041A, "hr_HR", "hr", "HR"},
-        LookupCase{0x0812, "ko_KR", "ko", "KR"},
-        LookupCase{0x500A, "es_PR", "es", "PR"},  // the highest key
-        // Rows whose string is not language_country.
-        LookupCase{0x0814, "no_NO_NY", "no", ""},
-        LookupCase{0x2409, "en", "en", ""},
-        LookupCase{0x0431, "ts", "ts", ""},
-        // A bare primary language as the identifier.
-        LookupCase{0x0001, "ar", "ar", ""},
-        // Unlisted sublanguages fall back to their primary language.
-        LookupCase{0x4407, "de", "de", ""},
-        LookupCase{0x3809, "en", "en", ""},
-        // Primary languages that are not in the table give "en".
-        LookupCase{0x0028, "en", "en", ""},
-        LookupCase{0x0055, "en", "en", ""},
-        LookupCase{0x0000, "en", "en", ""},
-        LookupCase{0xFFFF, "en", "en", ""}));
+INSTANTIATE_TEST_SUITE_P(Rows, LocaleLookup,
+                         ::testing::Values(
+                             // Exact full-identifier rows.
+                             LookupCase{0x0407, "de_DE", "de", "DE"}, LookupCase{0x0C07, "de_AT", "de", "AT"},
+                             LookupCase{0x0409, "en_US", "en", "US"}, LookupCase{0x040D, "iw_IL", "iw", "IL"},
+                             LookupCase{0x0421, "in_ID", "in", "ID"}, LookupCase{0x041A, "hr_HR", "hr", "HR"},
+                             LookupCase{0x0812, "ko_KR", "ko", "KR"},
+                             LookupCase{0x500A, "es_PR", "es", "PR"},  // the highest key
+                             // Rows whose string is not language_country.
+                             LookupCase{0x0814, "no_NO_NY", "no", ""}, LookupCase{0x2409, "en", "en", ""},
+                             LookupCase{0x0431, "ts", "ts", ""},
+                             // A bare primary language as the identifier.
+                             LookupCase{0x0001, "ar", "ar", ""},
+                             // Unlisted sublanguages fall back to their primary language.
+                             LookupCase{0x4407, "de", "de", ""}, LookupCase{0x3809, "en", "en", ""},
+                             // Primary languages that are not in the table give "en".
+                             LookupCase{0x0028, "en", "en", ""}, LookupCase{0x0055, "en", "en", ""},
+                             LookupCase{0x0000, "en", "en", ""}, LookupCase{0xFFFF, "en", "en", ""}));
 
 // Every identifier yields a well-formed locale: two lower-case letters, then
 // optionally "_" and two upper-case letters (plus "_NY" for Norwegian Nynorsk).
@@ -113,22 +103,15 @@ TEST_P(FormatLocaleFlag, LastMatchingWordWins) {
 INSTANTIATE_TEST_SUITE_P(
     Words, FormatLocaleFlag,
     ::testing::Values(
-        FormatFlagCase{{}, false},
-        FormatFlagCase{{W("-Dsun.locale.formatasdefault=true")}, true},
-        FormatFlagCase{{W("-Dsun.locale.formatasdefault=true"), W("-q"),
-                        W("-Dsun.locale.formatasdefault=false")},
+        FormatFlagCase{{}, false}, FormatFlagCase{{W("-Dsun.locale.formatasdefault=true")}, true},
+        FormatFlagCase{{W("-Dsun.locale.formatasdefault=true"), W("-q"), W("-Dsun.locale.formatasdefault=false")},
                        false},
-        FormatFlagCase{{W("-Dsun.locale.formatasdefault=false"),
-                        W("-Dsun.locale.formatasdefault=true"), W("-q")},
+        FormatFlagCase{{W("-Dsun.locale.formatasdefault=false"), W("-Dsun.locale.formatasdefault=true"), W("-q")},
                        true},
-        FormatFlagCase{{W("-Dsun.locale.formatasdefault=true"),
-                        W("-Dsun.locale.formatasdefault=")},
-                       false},
+        FormatFlagCase{{W("-Dsun.locale.formatasdefault=true"), W("-Dsun.locale.formatasdefault=")}, false},
         // Only the exact word counts: case and trailing text matter, and a
         // word without the "=" is not the option at all.
         FormatFlagCase{{W("-Dsun.locale.formatasdefault=TRUE")}, false},
-        FormatFlagCase{{W("-Dsun.locale.formatasdefault=true"),
-                        W("-Dsun.locale.formatasdefault")},
-                       true}));
+        FormatFlagCase{{W("-Dsun.locale.formatasdefault=true"), W("-Dsun.locale.formatasdefault")}, true}));
 
 }  // namespace

@@ -18,14 +18,14 @@ void clear() { g_lines.clear(); }
 bool contains(const wstring& line) { return std::find(g_lines.begin(), g_lines.end(), line) != g_lines.end(); }
 }  // namespace log_capture
 
-void (logMessage)(const wchar* format, ...) {
+void(logMessage)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     g_lines.push_back(formatWideV(format, args));
     va_end(args);
 }
 
-void (logError)(const wchar* format, ...) {
+void(logError)(const wchar* format, ...) {
     va_list args;
     va_start(args, format);
     g_lines.push_back(W("ERROR: ") + formatWideV(format, args));

@@ -36,9 +36,9 @@ TEST(LogPolicy, KeepDecision) {
         const char* tovrix;
         bool kept;
     } cases[] = {
-        {false, nullptr, nullptr, false}, {true, nullptr, nullptr, true},   {false, "yes", nullptr, true},
-        {false, nullptr, "yes", true},    {false, nullptr, "YES", false},   {false, "Yes", "no", false},
-        {false, "", "", false},           {false, "yes ", nullptr, false},  {false, "no", "yes", true},
+        {false, nullptr, nullptr, false}, {true, nullptr, nullptr, true},  {false, "yes", nullptr, true},
+        {false, nullptr, "yes", true},    {false, nullptr, "YES", false},  {false, "Yes", "no", false},
+        {false, "", "", false},           {false, "yes ", nullptr, false}, {false, "no", "yes", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(logKeptByRequest(c.switchGiven, c.kelpa, c.tovrix), c.kept)

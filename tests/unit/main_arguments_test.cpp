@@ -14,8 +14,8 @@ TEST(MainArguments, LeadingArgumentsThenConfiguredThenCommandLine) {
     in.flag106 = true;
     in.configuredArguments = {W("-a"), W("b c")};
     in.javaOptionWords = true;
-    const Words words = {W("setup.exe"), W("-q"), W("-J-Xmx512m"), W("-Dsun.locale.formatasdefault=true"),
-                         W("-temp"), W("C:\\t"), W("-Jx"), W("-Dother=1")};
+    const Words words = {W("setup.exe"), W("-q"),    W("-J-Xmx512m"), W("-Dsun.locale.formatasdefault=true"),
+                         W("-temp"),     W("C:\\t"), W("-Jx"),        W("-Dother=1")};
     EXPECT_EQ(buildMainArguments(in, words),
               (Words{W("true"), W("com.example.Main"), W("C:\\Setup\\error.log"), W(""), W("true"), W("setup.exe"),
                      W("-a"), W("b c"), W("-q"), W("-temp"), W("C:\\t"), W("-Dother=1")}));
@@ -30,8 +30,6 @@ TEST(MainArguments, JWordsStayWhenTheyAreNotVmOptions) {
               (Words{W("false"), W("/mod/pkg.Main"), W(""), W(""), W("false"), W("x.exe"), W("-J-Xmx1g")}));
 }
 
-TEST(MainArguments, EmptyCommandLine) {
-    EXPECT_EQ(buildMainArguments(MainArgumentInputs(), Words()).size(), 6u);
-}
+TEST(MainArguments, EmptyCommandLine) { EXPECT_EQ(buildMainArguments(MainArgumentInputs(), Words()).size(), 6u); }
 
 }  // namespace

@@ -10,7 +10,7 @@ TEST(PathOps, CollapseBackslashes) {
     } cases[] = {
         {"C:\\a\\\\b\\\\\\c", "C:\\a\\b\\c"},
         {"\\\\server\\share\\\\x", "\\\\server\\share\\x"},  // leading "\\" of a network path stays
-        {"\\\\\\x", "\\\\x"},                                 // the first two stay, the third goes
+        {"\\\\\\x", "\\\\x"},                                // the first two stay, the third goes
         {"ab", "ab"},
         {"", ""},
         {"C:\\dir\\", "C:\\dir\\"},
@@ -30,9 +30,10 @@ TEST(PathOps, IsRelative) {
         std::string path;
         bool relative;
     } cases[] = {
-        {"C:\\dir", false}, {"\\\\srv\\share", false}, {"\"C:\\dir\"", false}, {"dir\\file", true},
-        {"\\dir", true},    {"C:", true},              {"\"C:", true},         {"C:dir", true},
-        {"..\\x", true},    {"", true},                {"\"\\\\srv\"", false}, {"c:/dir", true},
+        {"C:\\dir", false},  {"\\\\srv\\share", false}, {"\"C:\\dir\"", false},
+        {"dir\\file", true}, {"\\dir", true},           {"C:", true},
+        {"\"C:", true},      {"C:dir", true},           {"..\\x", true},
+        {"", true},          {"\"\\\\srv\"", false},    {"c:/dir", true},
     };
     for (const Case& c : cases) EXPECT_EQ(isRelativePath(c.path), c.relative) << c.path;
 }
@@ -48,7 +49,8 @@ TEST(PathOps, ResolveAgainstDirectory) {
 
 TEST(PathOps, DriveRoots) {
     for (const char* root : {"C:\\", "c:\\.", "D:\\.\\."}) EXPECT_TRUE(isDriveRoot(std::string(root))) << root;
-    for (const char* other : {"C:", "C:\\x", "C:\\..", "C:\\.\\", "\\\\"}) EXPECT_FALSE(isDriveRoot(std::string(other))) << other;
+    for (const char* other : {"C:", "C:\\x", "C:\\..", "C:\\.\\", "\\\\"})
+        EXPECT_FALSE(isDriveRoot(std::string(other))) << other;
 }
 
 TEST(PathOps, LowerCaseTouchesOnlyAsciiLetters) {
@@ -71,9 +73,9 @@ TEST(PathOps, DirectoryOf) {
 TEST(PathOps, InterpreterAnswer) {
     EXPECT_EQ(shortNameFromInterpreter("C:\\PROGRA~1\\SETUP.EXE\r\n", 0), "C:\\PROGRA~1\\SETUP.EXE");
     EXPECT_EQ(shortNameFromInterpreter("C:\\X.EXE\n", 0), "C:\\X.EXE");
-    EXPECT_EQ(shortNameFromInterpreter("C:\\X.EXE", 0), "");         // no line end: no answer
-    EXPECT_EQ(shortNameFromInterpreter("C:\\X.EXE\r\n", 1), "");     // failed
-    EXPECT_EQ(shortNameFromInterpreter("ab\r\n", 0), "");            // five bytes or fewer
+    EXPECT_EQ(shortNameFromInterpreter("C:\\X.EXE", 0), "");      // no line end: no answer
+    EXPECT_EQ(shortNameFromInterpreter("C:\\X.EXE\r\n", 1), "");  // failed
+    EXPECT_EQ(shortNameFromInterpreter("ab\r\n", 0), "");         // five bytes or fewer
 }
 
 }  // namespace

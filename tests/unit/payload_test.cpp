@@ -13,9 +13,9 @@ TEST(PayloadNames, WalkStopsAtCountEmptyNameOrEndOfList) {
         Names expected;
     } cases[] = {
         {"tvxruntime.jar;tvxparams.conf;", 2, {"tvxruntime.jar", "tvxparams.conf"}},
-        {"a;b;c", 2, {"a", "b"}},                  // count ends the walk
-        {"a;b", 5, {"a", "b"}},                    // list shorter than the count
-        {"a;;b", 3, {"a"}},                        // an empty name ends the list
+        {"a;b;c", 2, {"a", "b"}},  // count ends the walk
+        {"a;b", 5, {"a", "b"}},    // list shorter than the count
+        {"a;;b", 3, {"a"}},        // an empty name ends the list
         {";a", 2, {}},
         {"a;b;", 0, {}},
         {"", 3, {}},
@@ -25,12 +25,12 @@ TEST(PayloadNames, WalkStopsAtCountEmptyNameOrEndOfList) {
 }
 
 TEST(PayloadNames, OnlyNamesInsideTheExtractionDirectoryAreSafe) {
-    for (const char* safe : {"tvxruntime.jar", "sub\\file.txt", "a\\b\\c", "name..with..dots", "..hidden",
-                             "a\\.\\b", "dir/file"})
+    for (const char* safe :
+         {"tvxruntime.jar", "sub\\file.txt", "a\\b\\c", "name..with..dots", "..hidden", "a\\.\\b", "dir/file"})
         EXPECT_TRUE(isSafePayloadName(safe)) << safe;
-    for (const char* unsafe : {"C:\\Windows\\evil.dll", "c:evil", "\\evil", "/evil", "\\\\server\\share\\x",
-                               "..\\evil", "sub\\..\\..\\evil", "a/../../evil", "..", "sub\\.. \\x",
-                               "sub\\...\\x", "", "file.txt:stream"})
+    for (const char* unsafe :
+         {"C:\\Windows\\evil.dll", "c:evil", "\\evil", "/evil", "\\\\server\\share\\x", "..\\evil", "sub\\..\\..\\evil",
+          "a/../../evil", "..", "sub\\.. \\x", "sub\\...\\x", "", "file.txt:stream"})
         EXPECT_FALSE(isSafePayloadName(unsafe)) << unsafe;
 }
 

@@ -16,7 +16,8 @@ TEST(SearchRules, SearchSequenceEntries) {
         {"S", {{'S', ""}}},
         {"", {}},
         {";", {}},
-        {"Rrel;A${launcher:sys.launcherTempDirectory}\\jre", {{'R', "rel"}, {'A', "${launcher:sys.launcherTempDirectory}\\jre"}}},
+        {"Rrel;A${launcher:sys.launcherTempDirectory}\\jre",
+         {{'R', "rel"}, {'A', "${launcher:sys.launcherTempDirectory}\\jre"}}},
         {"Xwhatever;Y", {{'X', "whatever"}, {'Y', ""}}},  // unknown kinds are kept; the search ignores them
     };
     for (const Case& c : cases) {
@@ -31,21 +32,20 @@ TEST(SearchRules, WhichEntriesTheFallbackPassReconsiders) {
         SearchEntry entry;
         bool again;
     } cases[] = {
-        {{'B', "C:\\jre"}, true},         // B always, even absolute
+        {{'B', "C:\\jre"}, true},  // B always, even absolute
         {{'B', "jre"}, true},
         {{'A', "jre"}, true},
         {{'R', "..\\jre"}, true},
-        {{'A', "\\jre"}, true},           // a single leading backslash is relative
-        {{'A', "C:\\jre"}, false},        // an absolute A entry never comes back
-        {{'A', "C:jre"}, false},          // the second character ":" is enough
+        {{'A', "\\jre"}, true},     // a single leading backslash is relative
+        {{'A', "C:\\jre"}, false},  // an absolute A entry never comes back
+        {{'A', "C:jre"}, false},    // the second character ":" is enough
         {{'R', "\\\\server\\jre"}, false},
-        {{'A', "j"}, true},               // one character is never absolute
+        {{'A', "j"}, true},  // one character is never absolute
         {{'E', "JAVA_HOME"}, false},
         {{'Y', ""}, false},
         {{'S', ""}, false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(reconsideredInFallback(c.entry), c.again) << c.entry.kind << c.entry.argument;
+    for (const Case& c : cases) EXPECT_EQ(reconsideredInFallback(c.entry), c.again) << c.entry.kind << c.entry.argument;
 }
 
 TEST(SearchRules, PreferenceFileFirstLine) {
@@ -79,7 +79,8 @@ TEST(SearchRules, ExecutableDerivation) {
         {{"D\\bin\\java.exe"}, true, {"D\\jre\\bin\\java.exe", false}},  // no tools.jar: not a JDK
     };
     for (const Case& c : cases) {
-        const Derivation d = deriveJavaExecutable("D", c.jdkRequired, [&](const std::string& p) { return c.files.count(p) > 0; });
+        const Derivation d =
+            deriveJavaExecutable("D", c.jdkRequired, [&](const std::string& p) { return c.files.count(p) > 0; });
         EXPECT_EQ(d.javaExecutable, c.expected.javaExecutable);
         EXPECT_EQ(d.holds, c.expected.holds) << c.expected.javaExecutable;
     }
@@ -127,8 +128,10 @@ TEST(SearchRules, PathValues) {
 
 TEST(SearchRules, LocatedJvmKeyNames) {
     const std::string exe = "c:\\program files\\java\\jre1.8.0_191\\bin\\java.exe";
-    EXPECT_EQ(jvmCacheKeyName(exe), "SOFTWARE\\quillmoor\\kelpa\\jvms\\c:/program files/java/jre1.8.0_191/bin/java.exe");
-    EXPECT_EQ(locatedJvmKeyName(exe), "SOFTWARE\\quillmoor\\kelpa\\locatedjvms\\c:/program files/java/jre1.8.0_191/bin/java.exe");
+    EXPECT_EQ(jvmCacheKeyName(exe),
+              "SOFTWARE\\quillmoor\\kelpa\\jvms\\c:/program files/java/jre1.8.0_191/bin/java.exe");
+    EXPECT_EQ(locatedJvmKeyName(exe),
+              "SOFTWARE\\quillmoor\\kelpa\\locatedjvms\\c:/program files/java/jre1.8.0_191/bin/java.exe");
     EXPECT_EQ(pathFromLocatedKey("c:/program files/java/jre1.8.0_191/bin/java.exe"), exe);
 }
 
@@ -139,14 +142,10 @@ TEST(SearchRules, FailureMessageFollowsTheSource) {
         std::int32_t id;
         std::optional<std::string> argument;
     } cases[] = {
-        {JvmSource::SystemPath, 32, 1016, "32"},
-        {JvmSource::Location, 32, 1019, "C:\\jre"},
-        {JvmSource::Environment, 32, 1017, "C:\\jre"},
-        {JvmSource::Registry, 32, 1005, std::nullopt},
-        {JvmSource::None, 32, 1005, std::nullopt},
-        {JvmSource::SystemPath, 64, 1016, "64"},
-        {JvmSource::Location, 64, 1020, "C:\\jre"},
-        {JvmSource::Environment, 64, 1018, "C:\\jre"},
+        {JvmSource::SystemPath, 32, 1016, "32"},       {JvmSource::Location, 32, 1019, "C:\\jre"},
+        {JvmSource::Environment, 32, 1017, "C:\\jre"}, {JvmSource::Registry, 32, 1005, std::nullopt},
+        {JvmSource::None, 32, 1005, std::nullopt},     {JvmSource::SystemPath, 64, 1016, "64"},
+        {JvmSource::Location, 64, 1020, "C:\\jre"},    {JvmSource::Environment, 64, 1018, "C:\\jre"},
         {JvmSource::Registry, 64, 1005, std::nullopt},
     };
     for (const Case& c : cases) {

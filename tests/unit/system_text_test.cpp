@@ -39,10 +39,9 @@ TEST(SystemText, GrowsUntilTheWholeTextFitsAndRefusesPastTheLimit) {
         bool found;
     };
     const Case cases[] = {
-        {10, true, 6000, true},     {259, true, 6000, true},    {260, true, 6000, true},
-        {5999, true, 6000, true},   {6000, true, 6000, false},  {9000, true, 6000, false},
-        {10, false, 6000, true},    {260, false, 6000, true},   {5999, false, 6000, true},
-        {6000, false, 6000, false}, {100, true, 50, false},     {49, false, 50, true},
+        {10, true, 6000, true},    {259, true, 6000, true},    {260, true, 6000, true}, {5999, true, 6000, true},
+        {6000, true, 6000, false}, {9000, true, 6000, false},  {10, false, 6000, true}, {260, false, 6000, true},
+        {5999, false, 6000, true}, {6000, false, 6000, false}, {100, true, 50, false},  {49, false, 50, true},
     };
     for (const Case& c : cases) {
         FakeCall call{std::string(c.length, 'p'), c.neededSize};

@@ -14,9 +14,9 @@ TEST(Version, ParsesIntoNumberLists) {
         {"17.0.9+9", {17, 0, 9, 9}},
         {"21", {21}},
         {"9-ea", {9, 0}},
-        {"1..8__0", {1, 8, 0}},     // a run of separators counts as one
-        {".1.8.", {1, 8}},          // no empty pieces at the ends either
-        {"12abc.3x", {12, 3}},      // leading digits only
+        {"1..8__0", {1, 8, 0}},  // a run of separators counts as one
+        {".1.8.", {1, 8}},       // no empty pieces at the ends either
+        {"12abc.3x", {12, 3}},   // leading digits only
         {"beta", {0}},
         {"", {}},
         {"99999999999999999999999.1", {UINT64_MAX, 1}},  // saturates instead of wrapping
@@ -32,17 +32,17 @@ TEST(Version, RangeCheck) {
     } cases[] = {
         {"1.8.0_191", "1.8", "1.8", false, RangeCheck::Pass},  // a maximum of 1.8 admits 1.8.0_191
         {"9.0.4", "1.8", "1.8", false, RangeCheck::AboveMaximum},
-        {"11.0.2", "1.8", "", false, RangeCheck::Pass},        // empty maximum: no limit
+        {"11.0.2", "1.8", "", false, RangeCheck::Pass},  // empty maximum: no limit
         {"1.7.0_80", "1.8", "", false, RangeCheck::BelowMinimum},
         {"1.8.0_99", "1.8.0_100", "", false, RangeCheck::BelowMinimum},
-        {"1.8.0_100", "1.8.0_100", "", false, RangeCheck::Pass},  // equal passes
+        {"1.8.0_100", "1.8.0_100", "", false, RangeCheck::Pass},    // equal passes
         {"1.8", "1.8.0_100", "", false, RangeCheck::BelowMinimum},  // missing pieces count as 0
         {"1.8", "1.8.0", "", false, RangeCheck::Pass},
-        {"1.8.0_191", "", "", false, RangeCheck::Pass},        // empty minimum always passes
+        {"1.8.0_191", "", "", false, RangeCheck::Pass},  // empty minimum always passes
         {"", "1.8", "", false, RangeCheck::BelowMinimum},
         {"11.0.2", "1.8", "11", false, RangeCheck::Pass},
         {"11.0.2", "1.8", "11.0.1", false, RangeCheck::AboveMaximum},
-        {"2.0", "1.8", "", false, RangeCheck::Pass},           // the first greater piece decides
+        {"2.0", "1.8", "", false, RangeCheck::Pass},  // the first greater piece decides
         {"1.9.0", "1.8.5", "", false, RangeCheck::Pass},
         {"1.8.0", "1.8", "1.9.0", false, RangeCheck::Pass},
         // Pre-release markers anywhere, case-sensitive, unless allowed.
@@ -66,15 +66,11 @@ TEST(Version, CoarseKeyNameCheck) {
         std::string key, minimum, maximum;
         bool passes;
     } cases[] = {
-        {"1.8", "1.8.0_100", "", true},   // stops with a pass when the key runs out of pieces
-        {"1.7", "1.8.0_100", "", false},
-        {"1.8.0_99", "1.8.0_100", "", false},
-        {"11", "1.8", "", true},
-        {"9.0.4", "1.8", "1.8", false},
-        {"1.8", "1.6", "1.8.0_20", true},
-        {"1", "1.8", "1.8", true},
-        {"", "1.8", "", true},             // no pieces at all: passes at once
-        {"1.8-beta", "1.8", "", true},     // no pre-release rule here
+        {"1.8", "1.8.0_100", "", true},  // stops with a pass when the key runs out of pieces
+        {"1.7", "1.8.0_100", "", false}, {"1.8.0_99", "1.8.0_100", "", false}, {"11", "1.8", "", true},
+        {"9.0.4", "1.8", "1.8", false},  {"1.8", "1.6", "1.8.0_20", true},     {"1", "1.8", "1.8", true},
+        {"", "1.8", "", true},          // no pieces at all: passes at once
+        {"1.8-beta", "1.8", "", true},  // no pre-release rule here
     };
     for (const Case& c : cases)
         EXPECT_EQ(keyNameInRange(c.key, makeVersionRange(c.minimum, c.maximum)), c.passes)
@@ -95,7 +91,7 @@ TEST(Version, GreaterThan) {
         {"", "1.8", false},
         {"", "", false},
         {"1.8.0_191-b12", "1.8.0_191", true},
-        {"1.8.0_20", "1.8.0_100", false},   // pieces compare as numbers
+        {"1.8.0_20", "1.8.0_100", false},  // pieces compare as numbers
         {"21", "17.0.9", true},
     };
     for (const Case& c : cases) EXPECT_EQ(versionGreater(c.a, c.b), c.greater) << c.a << " > " << c.b;
@@ -109,13 +105,13 @@ TEST(Version, FirstLineOfVersionOutput) {
         {"java version \"1.8.0_191\"\r\n", "1.8.0_191"},
         {"openjdk version \"11.0.2\" 2019-01-15\r\n", "11.0.2"},
         {"openjdk version \"21.0.8\" 2025-07-15 LTS\n", "21.0.8"},
-        {"java version \"1.8.0_191\r\n", "1.8.0_191"},   // no closing quote: less the last two characters
-        {"java version \"1.8.0_191ab", "1.8.0_191"},     // the rule counts characters, not line ends
-        {"java version \"\"\r\n", std::nullopt},          // empty version
+        {"java version \"1.8.0_191\r\n", "1.8.0_191"},  // no closing quote: less the last two characters
+        {"java version \"1.8.0_191ab", "1.8.0_191"},    // the rule counts characters, not line ends
+        {"java version \"\"\r\n", std::nullopt},        // empty version
         {"java version \"\r\n", std::nullopt},
         {"java version \"1\r\n", "1"},
-        {"java  version \"1.8\"", std::nullopt},          // exactly one blank
-        {"java version 1.8", std::nullopt},               // the quote belongs to the prefix
+        {"java  version \"1.8\"", std::nullopt},  // exactly one blank
+        {"java version 1.8", std::nullopt},       // the quote belongs to the prefix
         {"Java version \"1.8\"", std::nullopt},
         {"OpenJDK 64-Bit Server VM warning: Attempt to get process group affinity failed\r\n", std::nullopt},
         {"Picked up _JAVA_OPTIONS: -Xmx1g\r\n", std::nullopt},
@@ -163,7 +159,8 @@ TEST(Version, VendorSubkeysAreTriedFromTheGreatestByteString) {
 
 TEST(Version, CachedVersionsThatAreNotTrusted) {
     for (const char* version : {"1.0.0", "1.5.", "1.6.", "1.7."}) EXPECT_FALSE(isTrustedCachedVersion(version));
-    for (const char* version : {"1.7.0_80", "1.8.0_191", "11.0.2", "1.0.0_1"}) EXPECT_TRUE(isTrustedCachedVersion(version));
+    for (const char* version : {"1.7.0_80", "1.8.0_191", "11.0.2", "1.0.0_1"})
+        EXPECT_TRUE(isTrustedCachedVersion(version));
 }
 
 }  // namespace

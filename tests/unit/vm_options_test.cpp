@@ -6,8 +6,8 @@
 #include <map>
 #include <set>
 
-#include "launcher/expand_variables.h"
 #include "launcher/config_store.h"
+#include "launcher/expand_variables.h"
 #include "launcher/path_ops.h"
 #include "tests/unit/log_capture.h"
 
@@ -80,8 +80,9 @@ struct FakeSystem {
             std::size_t start = 0;
             while (start <= list.size()) {
                 std::size_t end = std::min(list.find(';', start), list.size());
-                if (end > start) out += (out.empty() ? "" : ";") + resolveAgainst(std::string("C:\\SETUP~1\\"),
-                                                                                list.substr(start, end - start));
+                if (end > start)
+                    out += (out.empty() ? "" : ";") +
+                           resolveAgainst(std::string("C:\\SETUP~1\\"), list.substr(start, end - start));
                 start = end + 1;
             }
             return out;
@@ -136,7 +137,9 @@ TEST(OptionsFileLines, ReadsLinesAsTextModeDoesAtEveryBufferBoundary) {
         {"a\nb", {"a\n", "b"}},
         {"a\r\nb\r\n", {"a\n", "b\n"}},
         {"a\rb\n\r\r\n", {"a\rb\n", "\r\n"}},
-        {"a\n\x1A" "b\n", {"a\n"}},  // Ctrl-Z ends the file
+        {"a\n\x1A"
+         "b\n",
+         {"a\n"}},  // Ctrl-Z ends the file
         {"-Da\x1A", {"-Da"}},
         {full + "\n", {full, "\n"}},
         {full.substr(1) + "\r\n", {full.substr(1) + "\n"}},
@@ -241,12 +244,20 @@ TEST(ClassPathOption, JoinsItsPartsWithSeparators) {
     } cases[] = {
         {{}, {}, {}, {}, "", "-Djava.class.path="},
         {{}, {}, {}, {}, "C:\\a.jar;", "-Djava.class.path=C:\\a.jar"},
-        {{}, {}, {}, {"C:\\t\\r.jar", "C:\\t\\user\\u.zip"}, "C:\\a.jar;",
+        {{},
+         {},
+         {},
+         {"C:\\t\\r.jar", "C:\\t\\user\\u.zip"},
+         "C:\\a.jar;",
          "-Djava.class.path=C:\\t\\r.jar;C:\\t\\user\\u.zip;C:\\a.jar"},
-        {std::string("R"), std::string("P"), std::string("Z"), {"x.jar"}, "C:\\ignored.jar;",
+        {std::string("R"),
+         std::string("P"),
+         std::string("Z"),
+         {"x.jar"},
+         "C:\\ignored.jar;",
          "-Djava.class.path=P;x.jar;R;Z"},
         {{}, {}, std::string("Z"), {}, "C:\\a.jar;", "-Djava.class.path=C:\\a.jar;Z"},
-        {{}, {}, std::string("Z"), {}, "", "-Djava.class.path=Z"},   // no empty element before it
+        {{}, {}, std::string("Z"), {}, "", "-Djava.class.path=Z"},  // no empty element before it
         {{}, std::string(""), {}, {}, "C:\\a.jar;", "-Djava.class.path=C:\\a.jar"},
         {std::string(""), {}, {}, {}, "C:\\a.jar;", "-Djava.class.path="},
         {{}, {}, std::string("Z;"), {}, "", "-Djava.class.path=Z"},
@@ -328,9 +339,13 @@ TEST(ModuleOptions, FormsForTheMainClass) {
         std::string mainClass;
         Strings out;
     } cases[] = {
-        {"C:\\m;", true, "mod/pkg.Main",
+        {"C:\\m;",
+         true,
+         "mod/pkg.Main",
          {"--module-path=C:\\m", "--add-opens=mod/pkg=com.tovrix.runtime", "--add-modules=mod,com.tovrix.runtime"}},
-        {"C:\\m;", true, "mod/a.b.Main",
+        {"C:\\m;",
+         true,
+         "mod/a.b.Main",
          {"--module-path=C:\\m", "--add-opens=mod/a.b=com.tovrix.runtime", "--add-modules=mod,com.tovrix.runtime"}},
         {"C:\\m", true, "mod/Main", {"--module-path=C:\\m", "--add-modules=mod,com.tovrix.runtime"}},
         {"C:\\m", true, "a.b.Main", {"--module-path=C:\\m", "--add-modules=a.b.Main,com.tovrix.runtime"}},
@@ -404,11 +419,7 @@ TEST_F(VmOptionsTest, VersionSpecificRowsFirstMatchOnly) {
         const char* version;
         Strings options;
     } cases[] = {
-        {"1.8.0_201", {"-Dold", "-Dold2"}},
-        {"11.0.2", {"-Deleven"}},
-        {"1.7.0", {"-Done"}},
-        {"9.0.4", {}},
-        {"", {}},
+        {"1.8.0_201", {"-Dold", "-Dold2"}}, {"11.0.2", {"-Deleven"}}, {"1.7.0", {"-Done"}}, {"9.0.4", {}}, {"", {}},
     };
     for (const Case& c : cases) {
         log_capture::clear();
@@ -427,8 +438,12 @@ TEST_F(VmOptionsTest, VersionSpecificRowsFirstMatchOnly) {
 
 TEST(PathEntries, EnvironmentValueQuotes) {
     const std::pair<const char*, const char*> cases[] = {
-        {"\"C:\\a b;C:\\c\"", "C:\\a b;C:\\c"}, {"\"C:\\open", "\"C:\\open"}, {"C:\\x\"", "C:\\x\""},
-        {"\"\"", ""}, {"\"", "\""}, {"", ""},
+        {"\"C:\\a b;C:\\c\"", "C:\\a b;C:\\c"},
+        {"\"C:\\open", "\"C:\\open"},
+        {"C:\\x\"", "C:\\x\""},
+        {"\"\"", ""},
+        {"\"", "\""},
+        {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(unquoteEnvironmentValue(c.first), c.second) << c.first;
 }
@@ -440,8 +455,9 @@ TEST_F(VmOptionsTest, ResolvesEveryEntryKind) {
     config(121, "A1app.jar;D1C:\\classes;A0C:\\missing.jar;E1LIBS;E0OPEN;E0ENDS;E0UNSET;S1${DIR};X1whatever");
     std::string out;
     ASSERT_TRUE(resolvePathEntries(121, PathListKind::ClassPath, out, services));
-    EXPECT_EQ(out, "C:\\SETUP~1\\app.jar;C:\\classes;C:\\missing.jar;C:\\l 1;C:\\l2;\"C:\\o;C:\\e;"
-                   "C:\\SETUP~1\\lib\\a.jar;C:\\SETUP~1\\lib\\c.JAR;C:\\SETUP~1\\lib\\b.zip;C:\\SETUP~1\\lib\\d.zip;");
+    EXPECT_EQ(out,
+              "C:\\SETUP~1\\app.jar;C:\\classes;C:\\missing.jar;C:\\l 1;C:\\l2;\"C:\\o;C:\\e;"
+              "C:\\SETUP~1\\lib\\a.jar;C:\\SETUP~1\\lib\\c.JAR;C:\\SETUP~1\\lib\\b.zip;C:\\SETUP~1\\lib\\d.zip;");
     EXPECT_TRUE(log_capture::contains(u16("entries 9")));
     EXPECT_TRUE(system.fatals.empty());
 
@@ -493,8 +509,8 @@ TEST_F(VmOptionsTest, AssemblesEverySourceInOrder) {
     VmOptionInputs inputs;
     inputs.jvmVersion = "17.0.2";
     inputs.defaultOptionsFiles = {u16("C:\\Setup Long\\setup.vmoptions"), u16("C:\\Setup Long\\setup.exe.vmoptions")};
-    const ArgumentVector words = {u16("-Jsetup.exe"), u16("-J-Dj=1"), u16("-Dsun.locale.formatasdefault=no"),
-                                  u16("-J"), u16("-q")};
+    const ArgumentVector words = {u16("-Jsetup.exe"), u16("-J-Dj=1"), u16("-Dsun.locale.formatasdefault=no"), u16("-J"),
+                                  u16("-q")};
     const Strings options = assembleVmOptions({"-Dkelpa.tempDir=C:\\Temp\\x"}, words, inputs, services);
     EXPECT_EQ(options, (Strings{"-Dkelpa.tempDir=C:\\Temp\\x", "-Xmx1g", "-Dfrom.include=1",
                                 "--add-opens=java.base/java.lang=ALL-UNNAMED", "setup.exe", "-Dj=1",

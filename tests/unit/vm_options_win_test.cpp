@@ -77,16 +77,15 @@ protected:
         configStore() = ConfigStore();
         launcherState().extractionDirectory.clear();
     }
-    static Strings build(const ArgumentVector& words = {L"setup.exe"}) {
-        return buildVmOptions({}, words).options();
-    }
+    static Strings build(const ArgumentVector& words = {L"setup.exe"}) { return buildVmOptions({}, words).options(); }
     ScratchDirectory scratch;
 };
 
 TEST_F(VmOptionsWinTest, ReadsNestedIncludesFromFiles) {
     scratch.directory(L"sub");
     scratch.file(L"main.txt", "-Dmain=1\r\n-include-options sub\\inner.txt\r\n-Dmain.after=1\r\n");
-    scratch.file(L"sub\\inner.txt", "  -Dinner=2  \n# comment\n\n-include-options ..\\last.txt\n-classpath/a C:\\z.jar");
+    scratch.file(L"sub\\inner.txt",
+                 "  -Dinner=2  \n# comment\n\n-include-options ..\\last.txt\n-classpath/a C:\\z.jar");
     scratch.file(L"last.txt", "-Dlast=3\x1A-Dnever");
     configStore().values[123] = "-include-options " + scratch.narrow(L"main.txt") + " -include-options absent.txt";
     EXPECT_EQ(build(), (Strings{"-Dmain=1", "-Dinner=2", "-Dlast=3", "-Dmain.after=1", "-Djava.class.path=C:\\z.jar"}));
@@ -101,8 +100,8 @@ TEST_F(VmOptionsWinTest, LongLinesAreReadAsSeveralLines) {
     const std::string option = "-D" + std::string(kOptionsLineBytes + 10, 'x');
     scratch.file(L"long.txt", option + "\r\n-Dnext=1\r\n");
     configStore().values[123] = "-include-options " + scratch.narrow(L"long.txt");
-    EXPECT_EQ(build(), (Strings{option.substr(0, kOptionsLineBytes), std::string(12, 'x'), "-Dnext=1",
-                                "-Djava.class.path="}));
+    EXPECT_EQ(build(),
+              (Strings{option.substr(0, kOptionsLineBytes), std::string(12, 'x'), "-Dnext=1", "-Djava.class.path="}));
 }
 
 TEST_F(VmOptionsWinTest, DefaultOptionsFileBesideTheExecutable) {
@@ -141,10 +140,10 @@ TEST_F(VmOptionsWinTest, ArchivesOfTheExtractionDirectoryAndScannedDirectories) 
 
     // A module path takes the extracted archives; the user directory stays.
     configStore().values[132] = "D0" + scratch.narrow(L"lib");
-    EXPECT_EQ(build(), (Strings{"-Djava.class.path=" + ex + "user\\u.jar;" + lib + "x.jar;" + lib +
-                                    "y.zip;C:\\a b;C:\\c",
-                                "--module-path=" + scratch.narrow(L"lib") + ";" + ex + "b.jar;" + ex + "a.ZIP",
-                                "--add-modules=com.kelpa.runtime"}));
+    EXPECT_EQ(build(),
+              (Strings{"-Djava.class.path=" + ex + "user\\u.jar;" + lib + "x.jar;" + lib + "y.zip;C:\\a b;C:\\c",
+                       "--module-path=" + scratch.narrow(L"lib") + ";" + ex + "b.jar;" + ex + "a.ZIP",
+                       "--add-modules=com.kelpa.runtime"}));
     SetEnvironmentVariableW(L"VMOPT_TEST_LIBS", nullptr);
 }
 

@@ -18,7 +18,6 @@ std::string encodeRecords(const InstallerPlan& plan);
 // Writes the installer to output.  The stub must end with its last section
 // (a stub with appended bytes is refused).  Every source is checked before
 // the output is created; on any failure the output path is left as it was.
-void buildInstaller(const std::filesystem::path& stub, const InstallerPlan& plan,
-                    const std::filesystem::path& output);
+void buildInstaller(const std::filesystem::path& stub, const InstallerPlan& plan, const std::filesystem::path& output);
 
 }  // namespace packer

@@ -40,72 +40,72 @@ constexpr const char* kUsage =
     "Exit codes: 0 success, 1 bad input, 2 wrong usage.\n";
 
 struct Options {
-  std::optional<std::string> stub, manifest, output, dump;
-  bool help = false;
+    std::optional<std::string> stub, manifest, output, dump;
+    bool help = false;
 };
 
 Options parseArguments(int argc, char** argv) {
-  using packer::UsageError;
-  Options options;
-  for (int i = 1; i < argc; ++i) {
-    std::string argument = argv[i];
-    if (argument == "--help" || argument == "-h") {
-      options.help = true;
-      continue;
+    using packer::UsageError;
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            continue;
+        }
+        std::optional<std::string> inlineValue;
+        if (std::size_t equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+            inlineValue = argument.substr(equals + 1);
+            argument.resize(equals);
+        }
+        std::optional<std::string>* target = argument == "--stub"       ? &options.stub
+                                             : argument == "--manifest" ? &options.manifest
+                                             : argument == "--output"   ? &options.output
+                                             : argument == "--dump"     ? &options.dump
+                                                                        : nullptr;
+        if (target == nullptr) throw UsageError("unknown argument '" + argument + "'");
+        if (target->has_value()) throw UsageError(argument + " given twice");
+        if (!inlineValue && i + 1 >= argc) throw UsageError(argument + " needs a file name");
+        std::string value = inlineValue ? *inlineValue : argv[++i];
+        if (value.empty()) throw UsageError(argument + " needs a file name");
+        *target = value;
     }
-    std::optional<std::string> inlineValue;
-    if (std::size_t equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
-      inlineValue = argument.substr(equals + 1);
-      argument.resize(equals);
+    if (options.help) return options;
+    const bool building = options.stub || options.manifest || options.output;
+    if (options.dump && building) throw UsageError("--dump cannot be combined with --stub, --manifest or --output");
+    if (!options.dump) {
+        if (!building) throw UsageError("nothing to do");
+        for (auto [value, name] : {std::pair{&options.stub, "--stub"}, std::pair{&options.manifest, "--manifest"},
+                                   std::pair{&options.output, "--output"}})
+            if (!value->has_value()) throw UsageError(std::string("missing ") + name);
     }
-    std::optional<std::string>* target = argument == "--stub"       ? &options.stub
-                                         : argument == "--manifest" ? &options.manifest
-                                         : argument == "--output"   ? &options.output
-                                         : argument == "--dump"     ? &options.dump
-                                                                    : nullptr;
-    if (target == nullptr) throw UsageError("unknown argument '" + argument + "'");
-    if (target->has_value()) throw UsageError(argument + " given twice");
-    if (!inlineValue && i + 1 >= argc) throw UsageError(argument + " needs a file name");
-    std::string value = inlineValue ? *inlineValue : argv[++i];
-    if (value.empty()) throw UsageError(argument + " needs a file name");
-    *target = value;
-  }
-  if (options.help) return options;
-  const bool building = options.stub || options.manifest || options.output;
-  if (options.dump && building) throw UsageError("--dump cannot be combined with --stub, --manifest or --output");
-  if (!options.dump) {
-    if (!building) throw UsageError("nothing to do");
-    for (auto [value, name] : {std::pair{&options.stub, "--stub"}, std::pair{&options.manifest, "--manifest"},
-                               std::pair{&options.output, "--output"}})
-      if (!value->has_value()) throw UsageError(std::string("missing ") + name);
-  }
-  return options;
+    return options;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    Options options = parseArguments(argc, argv);
-    if (options.help) {
-      std::cout << kUsage;
-      return 0;
+    try {
+        Options options = parseArguments(argc, argv);
+        if (options.help) {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (options.dump) {
+            packer::dumpInstaller(*options.dump, std::cout);
+        } else {
+            packer::InstallerPlan plan = packer::loadManifest(*options.manifest);
+            packer::buildInstaller(*options.stub, plan, *options.output);
+        }
+        std::cout.flush();
+        return 0;
+    } catch (const packer::UsageError& error) {
+        std::cerr << "tvxpack: error: " << error.what() << " (see tvxpack --help)\n";
+        return 2;
+    } catch (const std::exception& error) {
+        // PackError, and anything unexpected such as std::bad_alloc.
+        std::cout.flush();
+        std::cerr << "tvxpack: error: " << error.what() << "\n";
+        return 1;
     }
-    if (options.dump) {
-      packer::dumpInstaller(*options.dump, std::cout);
-    } else {
-      packer::InstallerPlan plan = packer::loadManifest(*options.manifest);
-      packer::buildInstaller(*options.stub, plan, *options.output);
-    }
-    std::cout.flush();
-    return 0;
-  } catch (const packer::UsageError& error) {
-    std::cerr << "tvxpack: error: " << error.what() << " (see tvxpack --help)\n";
-    return 2;
-  } catch (const std::exception& error) {
-    // PackError, and anything unexpected such as std::bad_alloc.
-    std::cout.flush();
-    std::cerr << "tvxpack: error: " << error.what() << "\n";
-    return 1;
-  }
 }

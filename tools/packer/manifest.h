@@ -14,25 +14,25 @@
 namespace packer {
 
 struct PayloadEntry {
-  std::string name;  // 8-bit name as it appears in the name list (id 2003)
-  // Exactly one of the two: a file to stream, or literal bytes.
-  std::optional<std::filesystem::path> source;
-  std::string content;
+    std::string name;  // 8-bit name as it appears in the name list (id 2003)
+    // Exactly one of the two: a file to stream, or literal bytes.
+    std::optional<std::filesystem::path> source;
+    std::string content;
 };
 
 struct LocaleBlock {
-  std::string name;  // 8-bit locale name, e.g. "de" or "pt_BR"
-  std::map<std::int32_t, std::u16string> messages;
+    std::string name;  // 8-bit locale name, e.g. "de" or "pt_BR"
+    std::map<std::int32_t, std::u16string> messages;
 };
 
 struct InstallerPlan {
-  std::int32_t integrityFlag = 1;
-  std::map<std::int32_t, std::string> config;  // 8-bit texts
-  std::map<std::int32_t, std::u16string> messages;
-  std::vector<LocaleBlock> locales;  // in file order
-  std::vector<PayloadEntry> payload;
-  std::optional<std::filesystem::path> javaData;
-  std::uint64_t trailingZeros = 0;
+    std::int32_t integrityFlag = 1;
+    std::map<std::int32_t, std::string> config;  // 8-bit texts
+    std::map<std::int32_t, std::u16string> messages;
+    std::vector<LocaleBlock> locales;  // in file order
+    std::vector<PayloadEntry> payload;
+    std::optional<std::filesystem::path> javaData;
+    std::uint64_t trailingZeros = 0;
 };
 
 // Builds the plan of an installer from a parsed manifest.  Relative source paths are taken

@@ -9,14 +9,14 @@
 namespace packer {
 
 struct ImageEnd {
-  std::int32_t peHeaderOffset = 0;
-  std::int16_t sectionCount = 0;
-  std::int16_t optionalHeaderSize = 0;
-  std::int32_t lastRawDataSize = 0;
-  std::int32_t lastRawDataOffset = 0;
-  // lastRawDataOffset + lastRawDataSize: first byte after the image, where
-  // the configuration block starts.
-  std::int64_t offset = 0;
+    std::int32_t peHeaderOffset = 0;
+    std::int16_t sectionCount = 0;
+    std::int16_t optionalHeaderSize = 0;
+    std::int32_t lastRawDataSize = 0;
+    std::int32_t lastRawDataOffset = 0;
+    // lastRawDataOffset + lastRawDataSize: first byte after the image, where
+    // the configuration block starts.
+    std::int64_t offset = 0;
 };
 
 // Reads the headers of file and returns the end of the raw data of the last
