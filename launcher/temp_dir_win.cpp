@@ -243,7 +243,10 @@ int extractPayload() {
 
         UniqueFile out(
             CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) fatalInternalError(InternalError::PayloadFileNotCreated);
+        if (!out) {
+            logError(L"Could not create file %S (%d)", path.c_str(), static_cast<int>(GetLastError()));
+            fatalInternalError(InternalError::PayloadFileNotCreated);
+        }
         const int result = copyPayloadFile(source, out.get(), size);
         out.reset();
         if (result != 0) {

@@ -115,10 +115,9 @@ bool findIncludedJre() {
     ExitProcess(0);
 }
 
-// A step this build of the launcher cannot take yet ends the run with a
-// logged error instead of pretending it ran.
+// A step this build of the launcher cannot take yet ends the run with an
+// error (which the fatal path also logs) instead of pretending it ran.
 [[noreturn]] void notSupported(const wchar_t* what) {
-    logError(L"%s is not supported by this launcher build", what);
     fatalText(wstring(L"Internal Error: ") + what + L" is not supported by this launcher build");
 }
 
