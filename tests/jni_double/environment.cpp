@@ -203,6 +203,7 @@ jobject Environment::Impl::ref(Object* object) {
     if (!object) return nullptr;
     refs.push_back(std::make_unique<Ref>(Ref{object, false}));
     liveRefs.insert(refs.back().get());
+    peakLocalRefs = std::max(peakLocalRefs, ++liveLocalRefs);
     return reinterpret_cast<jobject>(refs.back().get());
 }
 

@@ -100,6 +100,8 @@ struct Environment::Impl {
     std::set<const Field*> fieldIds;
     std::map<const void*, Loan> loans;
     int deletedLocalRefs = 0;
+    int liveLocalRefs = 0;  // handed out and not deleted
+    int peakLocalRefs = 0;  // the most live at once since the last reset
 
     Object* pending = nullptr;
     std::map<std::string, std::wstring> properties;

@@ -267,6 +267,7 @@ void JNICALL DeleteLocalRef(JNIEnv* env, jobject reference) {
     } else {
         r->deleted = true;
         ++impl.deletedLocalRefs;
+        --impl.liveLocalRefs;
     }
 }
 

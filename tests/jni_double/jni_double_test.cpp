@@ -322,6 +322,26 @@ TEST(JniDoubleReferences, DeletedAndForeignReferencesAreErrors) {
     EXPECT_EQ(e.deletedLocalRefs(), 1);
 }
 
+// Live local references: each one handed out counts until it is deleted,
+// and the peak remembers the most at once.
+TEST(JniDoubleReferences, LiveAndPeakCountsFollowMakingAndDeleting) {
+    Environment e;
+    JNIEnv* env = e.env();
+    const int before = e.liveLocalRefs();
+    jstring a = env->NewString(reinterpret_cast<const jchar*>(u"a"), 1);
+    jstring b = env->NewString(reinterpret_cast<const jchar*>(u"b"), 1);
+    EXPECT_EQ(e.liveLocalRefs(), before + 2);
+    env->DeleteLocalRef(a);
+    env->DeleteLocalRef(a);  // an error, not a second release
+    EXPECT_EQ(e.liveLocalRefs(), before + 1);
+    EXPECT_EQ(e.peakLocalRefs(), before + 2);
+    e.resetPeakLocalRefs();
+    EXPECT_EQ(e.peakLocalRefs(), before + 1);
+    env->DeleteLocalRef(b);
+    EXPECT_EQ(e.liveLocalRefs(), before);
+    EXPECT_EQ(e.peakLocalRefs(), before + 1);
+}
+
 // The variadic, V and A forms read the same arguments and record the same line.
 TEST(JniDoubleRecord, CallsShowTheirArgumentsInAllThreeForms) {
     Environment e;

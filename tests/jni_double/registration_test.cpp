@@ -31,9 +31,11 @@ struct Native {
     std::string signature;
 };
 const std::vector<Native> kTable = {
+#define NATIVE_PACKAGE(path)
 #define NATIVE_CLASS(cls)
 #define NATIVE_METHOD(cls, method, signature) {kPackage + #cls, #method, signature},
 #include "natives/native_methods.inc"
+#undef NATIVE_PACKAGE
 #undef NATIVE_CLASS
 #undef NATIVE_METHOD
 };

@@ -1,7 +1,8 @@
 // The Registry natives through the JNI test double, under Wine, on keys below
 // a sandbox of their own in HKEY_CURRENT_USER: the Java objects each value
 // type gives and takes, and the refusal of value objects that do not match
-// their type code, without JNI misuse or a pending exception.  (Keys,
+// their type code, and long string arrays within a local frame, without JNI
+// misuse or a pending exception.  (Keys,
 // deletes and enumerations are covered end to end with a real JVM.)
 #include <gtest/gtest.h>
 
@@ -12,14 +13,10 @@
 #include <vector>
 
 #include "launcher/win_handles.h"
+#include "natives/native_prototypes.h"
 #include "tests/jni_double/jni_double.h"
 
-#define REGISTRY_NATIVE(name) Java_com_tovrix_runtime_installer_platform_win32_Registry_##name
-
-extern "C" {
-jobject JNICALL REGISTRY_NATIVE(getValue0)(JNIEnv*, jclass, jint, jstring, jstring, jint);
-jboolean JNICALL REGISTRY_NATIVE(setValue0)(JNIEnv*, jclass, jint, jstring, jstring, jobject, jint, jint);
-}
+#define REGISTRY_NATIVE(name) NATIVE_FUNCTION(Registry, name)
 
 namespace {
 
@@ -185,6 +182,41 @@ TEST_F(RegistryNatives, SetValueRefusesAnObjectThatDoesNotMatchItsTypeCode) {
     EXPECT_NE(RegOpenKeyExW(key_.get(), L"refused", 0, KEY_READ, refused.put()), ERROR_SUCCESS)
         << "a refused value must not create its key";
     EXPECT_TRUE(e_.events("CallIntMethod").empty());
+}
+
+// A VM guarantees a native 16 local references.  String arrays of any length
+// are built within a few: each element's reference is deleted once stored.
+TEST_F(RegistryNatives, LongStringArraysStayWithinALocalFrame) {
+    constexpr std::size_t kCount = 300;
+    std::wstring multi;
+    for (std::size_t i = 0; i < kCount; ++i) {
+        const std::wstring name = L"value" + std::to_wstring(i);
+        write(name.c_str(), REG_DWORD, {1, 0, 0, 0});
+        multi += name + L'\0';
+    }
+    write(L"multi", REG_MULTI_SZ, utf16(multi + L'\0'));
+
+    jstring keyPath = path();
+    jstring multiName = e_.newString(L"multi");
+    struct Case {
+        const char* what;
+        std::function<jobject()> call;
+        std::size_t elements;
+    };
+    const std::vector<Case> cases = {
+        {"enumValues0", [&] { return REGISTRY_NATIVE(enumValues0)(env(), nullptr, 2, keyPath, 0); }, kCount + 1},
+        {"getValue0 of REG_MULTI_SZ",
+         [&] { return REGISTRY_NATIVE(getValue0)(env(), nullptr, 2, keyPath, multiName, 0); }, kCount},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = e_.liveLocalRefs();
+        e_.resetPeakLocalRefs();
+        const auto result = static_cast<jobjectArray>(c.call());
+        EXPECT_LE(e_.peakLocalRefs() - before, 16) << "local references held at once";
+        EXPECT_EQ(e_.liveLocalRefs() - before, 1) << "only the result is left";
+        EXPECT_EQ(e_.stringArrayValue(result).size(), c.elements);  // (reading makes references of its own)
+    }
 }
 
 }  // namespace

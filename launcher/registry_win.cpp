@@ -1,15 +1,13 @@
-#include "natives/registry_win.h"
+#include "launcher/registry_win.h"
 
-#include <shlobj.h>
+#include <cstring>
 
-#include "natives/native_bridge.h"
+#include "launcher/privilege.h"
+#include "launcher/registry_path.h"
 
 namespace registry {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "registry text is UTF-16 on both sides");
-static_assert(kTypeString == REG_SZ && kTypeExpandString == REG_EXPAND_SZ && kTypeBinary == REG_BINARY &&
-                  kTypeDword == REG_DWORD && kTypeMultiString == REG_MULTI_SZ,
-              "registry type numbers");
 
 namespace {
 
@@ -63,7 +61,8 @@ void deleteTree(HKEY parent, const wchar_t* name, REGSAM view, DeleteKeyExFn del
 // Collects names from an enumeration call (index, buffer, in/out length) up
 // to ERROR_NO_MORE_ITEMS.  A name longer than the buffer is read again with
 // the largest one; any other error fails the enumeration, so a key deleted
-// while it is enumerated gives no names rather than some of them.
+// while it is enumerated gives no names rather than some of them (and an
+// error that repeats at every index cannot keep the loop going).
 template <typename Enumerate>
 std::optional<std::vector<std::wstring>> enumerateNames(Enumerate enumerate) {
     std::vector<std::wstring> names;
@@ -84,34 +83,31 @@ std::optional<std::vector<std::wstring>> enumerateNames(Enumerate enumerate) {
 
 }  // namespace
 
-HKEY rootKey(Root root) {
-    switch (root) {
-    case Root::classesRoot: return HKEY_CLASSES_ROOT;
-    case Root::currentUser: return HKEY_CURRENT_USER;
-    case Root::localMachine: return HKEY_LOCAL_MACHINE;
-    case Root::users: return HKEY_USERS;
-    case Root::currentConfig: return HKEY_CURRENT_CONFIG;
-    }
-    return nullptr;
-}
-
-UniqueRegKey openKey(const KeyLocation& at, Access access) {
+UniqueRegKey openKey(const KeyLocation& at, Access access, LSTATUS* status) {
     HKEY key = nullptr;
-    LSTATUS status;
+    LSTATUS result;
     if (access == Access::create) {
         // RegCreateKeyExW takes an empty path, not a null one, for the key itself.
-        status = RegCreateKeyExW(at.root, at.subKey ? at.subKey : L"", 0, nullptr, REG_OPTION_NON_VOLATILE,
+        result = RegCreateKeyExW(at.root, at.subKey ? at.subKey : L"", 0, nullptr, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS | at.view, nullptr, &key, nullptr);
     } else {
-        const REGSAM mask = access == Access::read ? KEY_READ : KEY_READ | KEY_SET_VALUE;
-        status = RegOpenKeyExW(at.root, at.subKey, 0, mask | at.view, &key);
+        const REGSAM mask = access == Access::read        ? KEY_READ
+                            : access == Access::readWrite ? KEY_READ | KEY_SET_VALUE
+                                                          : KEY_ALL_ACCESS;
+        result = RegOpenKeyExW(at.root, at.subKey, 0, mask | at.view, &key);
     }
-    return UniqueRegKey(status == ERROR_SUCCESS ? key : nullptr);
+    if (status) *status = result;
+    // A failed call leaves no key to close, whatever the output holds.
+    return UniqueRegKey(result == ERROR_SUCCESS ? key : nullptr);
 }
 
-std::optional<Value> queryValue(HKEY key, const wchar_t* name) {
+bool keyExists(const KeyLocation& at) { return openKey(at, Access::read).valid(); }
+
+bool createKey(const KeyLocation& at) { return openKey(at, Access::create).valid(); }
+
+std::optional<Value> queryValue(HKEY key, const wchar_t* name, std::size_t limitBytes) {
     Value value;
-    value.data.resize(kValueBufferBytes);
+    value.data.resize(limitBytes);
     DWORD size = static_cast<DWORD>(value.data.size());
     if (RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
         return std::nullopt;
@@ -119,14 +115,98 @@ std::optional<Value> queryValue(HKEY key, const wchar_t* name) {
     return value;
 }
 
+std::optional<std::wstring> readString(HKEY key, const wchar_t* name, std::size_t limitBytes) {
+    const std::optional<Value> value = queryValue(key, name, limitBytes);
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
+    std::wstring text(value->data.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) std::memcpy(text.data(), value->data.data(), text.size() * sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return text;
+}
+
+std::optional<std::wstring> readString(const KeyLocation& at, const wchar_t* name, std::size_t limitBytes) {
+    UniqueRegKey key = openKey(at, Access::read);
+    if (!key) return std::nullopt;
+    return readString(key.get(), name, limitBytes);
+}
+
+std::optional<DWORD> readDword(HKEY key, const wchar_t* name) {
+    const std::optional<Value> value = queryValue(key, name, sizeof(DWORD));
+    if (!value || value->type != REG_DWORD || value->data.size() != sizeof(DWORD)) return std::nullopt;
+    DWORD number = 0;
+    std::memcpy(&number, value->data.data(), sizeof number);
+    return number;
+}
+
+std::optional<DWORD> readDword(const KeyLocation& at, const wchar_t* name) {
+    UniqueRegKey key = openKey(at, Access::read);
+    if (!key) return std::nullopt;
+    return readDword(key.get(), name);
+}
+
+LSTATUS writeValue(HKEY key, const wchar_t* name, DWORD type, const void* data, std::size_t size) {
+    return RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+}
+
+LSTATUS writeString(HKEY key, const wchar_t* name, std::wstring_view text, Terminator terminator, DWORD type) {
+    std::wstring data(text);
+    const std::size_t chars = data.size() + (terminator == Terminator::nulStored ? 1 : 0);
+    return writeValue(key, name, type, data.c_str(), chars * sizeof(wchar_t));
+}
+
+LSTATUS writeDword(HKEY key, const wchar_t* name, DWORD value) {
+    return writeValue(key, name, REG_DWORD, &value, sizeof value);
+}
+
+LSTATUS writeBinary(HKEY key, const wchar_t* name, const void* data, std::size_t size) {
+    return writeValue(key, name, REG_BINARY, data, size);
+}
+
+LSTATUS deleteValue(HKEY key, const wchar_t* name) { return RegDeleteValueW(key, name); }
+
+LSTATUS writeString(const KeyLocation& at, const wchar_t* name, std::wstring_view text, Terminator terminator,
+                    DWORD type) {
+    LSTATUS status = ERROR_SUCCESS;
+    UniqueRegKey key = openKey(at, Access::create, &status);
+    return key ? writeString(key.get(), name, text, terminator, type) : status;
+}
+
+LSTATUS writeDword(const KeyLocation& at, const wchar_t* name, DWORD value) {
+    LSTATUS status = ERROR_SUCCESS;
+    UniqueRegKey key = openKey(at, Access::create, &status);
+    return key ? writeDword(key.get(), name, value) : status;
+}
+
+LSTATUS deleteValue(const KeyLocation& at, const wchar_t* name) {
+    LSTATUS status = ERROR_SUCCESS;
+    UniqueRegKey key = openKey(at, Access::readWrite, &status);
+    return key ? deleteValue(key.get(), name) : status;
+}
+
+std::optional<std::vector<std::wstring>> subKeyNames(HKEY key) {
+    return enumerateNames([key](DWORD index, wchar_t* name, DWORD* length) {
+        return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
+std::optional<std::vector<std::wstring>> valueNames(HKEY key) {
+    return enumerateNames([key](DWORD index, wchar_t* name, DWORD* length) {
+        return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 DeleteKeyExFn findDeleteKeyEx() {
-    return libraryFunction<DeleteKeyExFn>(GetModuleHandleW(L"advapi32.dll"), "RegDeleteKeyExW");
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
+    return advapi ? reinterpret_cast<DeleteKeyExFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW")))
+                  : nullptr;
 }
 
 void deleteKeyTree(const KeyLocation& at, DeleteKeyExFn deleteEx) {
     if (!namesKeyBelowRoot(utf16(at.subKey))) return;
     deleteTree(at.root, at.subKey, at.view, deleteEx);
 }
+
+void deleteKeyTree(const KeyLocation& at) { deleteKeyTree(at, findDeleteKeyEx()); }
 
 void deleteKeyIfEmpty(const KeyLocation& at, DeleteKeyExFn deleteEx) {
     if (!namesKeyBelowRoot(utf16(at.subKey))) return;
@@ -144,17 +224,7 @@ void deleteKeyIfEmpty(const KeyLocation& at, DeleteKeyExFn deleteEx) {
     deleteOneKey(at.root, at.subKey, at.view, deleteEx);
 }
 
-std::optional<std::vector<std::wstring>> subKeyNames(HKEY key) {
-    return enumerateNames([key](DWORD index, wchar_t* name, DWORD* length) {
-        return RegEnumKeyExW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
-    });
-}
-
-std::optional<std::vector<std::wstring>> valueNames(HKEY key) {
-    return enumerateNames([key](DWORD index, wchar_t* name, DWORD* length) {
-        return RegEnumValueW(key, index, name, length, nullptr, nullptr, nullptr, nullptr);
-    });
-}
+void deleteKeyIfEmpty(const KeyLocation& at) { deleteKeyIfEmpty(at, findDeleteKeyEx()); }
 
 bool saveKey(const KeyLocation& at, const wchar_t* file) {
     if (!file || !setPrivilege(L"SeBackupPrivilege")) return false;
@@ -166,11 +236,6 @@ bool restoreKey(const KeyLocation& at, const wchar_t* file) {
     if (!file || !setPrivilege(L"SeBackupPrivilege") || !setPrivilege(L"SeRestorePrivilege")) return false;
     UniqueRegKey key = openKey(at, Access::create);
     return key && RegRestoreKeyW(key.get(), file, 0) == ERROR_SUCCESS;
-}
-
-void notifyAssociationsChanged() {
-    ShellFunctions shell;
-    if (loadShellFunctions(shell)) shell.changeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
 
 }  // namespace registry
