@@ -12,9 +12,7 @@ namespace {
 const registry::KeyLocation kMarkerKey{HKEY_CURRENT_USER, L"SOFTWARE\\quillmoor\\kelpa\\"};
 const wchar_t kMarkerName[] = L"InstallStarted";
 
-std::wstring processMarkerName() {
-    return std::wstring(kMarkerName) + L"_" + std::to_wstring(GetCurrentProcessId());
-}
+std::wstring processMarkerName() { return std::wstring(kMarkerName) + L"_" + std::to_wstring(GetCurrentProcessId()); }
 
 }  // namespace
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "launcher/expand.h"
 #include "jvm/jvm_selection.h"
 #include "jvm/main_arguments.h"
 #include "jvm/vm_options.h"
 #include "launcher/config_store.h"
 #include "launcher/errors.h"
 #include "launcher/exe_path.h"
+#include "launcher/expand.h"
 #include "launcher/log.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_package.h"
@@ -21,8 +21,7 @@ namespace {
 const char kInstallerLauncherClass[] = "com/tovrix/runtime/launcher/WinLauncher";
 const char kApplicationLauncherClass[] = "com/kelpa/runtime/WinLauncher";
 const char kCommonClass[] = NATIVE_PACKAGE_PATH "/Common";
-const char kSplashSignature[] =
-    "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V";
+const char kSplashSignature[] = "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V";
 
 // One VM per process: written once by the launching thread, pointer first.
 JavaVM* g_vm = nullptr;
@@ -48,11 +47,12 @@ void initAwtSplashConfig(JNIEnv* env) {
     };
     const jni::LocalRef<jstring> fonts[] = {text(config::kSplashFont1), text(config::kSplashFont2),
                                             text(config::kSplashFont3), text(config::kSplashFont4)};
-    env->CallStaticVoidMethod(launcher.get(), method, JNI_TRUE, jni::toJava(getConfigInt(config::kSplashFlag) != 0),
-                              fonts[0].get(), getConfigInt(config::kSplashValue1a), getConfigInt(config::kSplashValue1b),
-                              fonts[1].get(), getConfigInt(config::kSplashValue2a), getConfigInt(config::kSplashValue2b),
-                              fonts[2].get(), getConfigInt(config::kSplashValue3a), getConfigInt(config::kSplashValue3b),
-                              fonts[3].get(), getConfigInt(config::kSplashValue4a), getConfigInt(config::kSplashValue4b));
+    env->CallStaticVoidMethod(
+        launcher.get(), method, JNI_TRUE, jni::toJava(getConfigInt(config::kSplashFlag) != 0), fonts[0].get(),
+        getConfigInt(config::kSplashValue1a), getConfigInt(config::kSplashValue1b), fonts[1].get(),
+        getConfigInt(config::kSplashValue2a), getConfigInt(config::kSplashValue2b), fonts[2].get(),
+        getConfigInt(config::kSplashValue3a), getConfigInt(config::kSplashValue3b), fonts[3].get(),
+        getConfigInt(config::kSplashValue4a), getConfigInt(config::kSplashValue4b));
 }
 
 bool initFromLauncher(JNIEnv* env, bool value) {

@@ -63,8 +63,7 @@ struct Candidate {
 
 // "JavaHome" of <vendor key>\<version>, derived and checked without pre-release
 // versions, with the cache.
-bool tryVendorVersion(const wchar_t* vendorKey, const std::string& version, const VersionRange& range,
-                      Candidate& out) {
+bool tryVendorVersion(const wchar_t* vendorKey, const std::string& version, const VersionRange& range, Candidate& out) {
     if (version.empty()) return false;
     UniqueRegKey key = openForReading(HKEY_LOCAL_MACHINE, wstring(vendorKey) + L"\\" + toWide(version));
     std::string home;
@@ -87,10 +86,10 @@ std::string currentVersionInRange(const wchar_t* vendorKey, const VersionRange& 
 
 // The current versions of a JDK key and its JRE key: the JDK's is taken only
 // when greater than the JRE's.
-bool tryCurrentVersionPair(const wchar_t* jdkKey, const wchar_t* jreKey, const VersionRange& range,
-                           Candidate& out) {
+bool tryCurrentVersionPair(const wchar_t* jdkKey, const wchar_t* jreKey, const VersionRange& range, Candidate& out) {
     const std::string jdkVersion = currentVersionInRange(jdkKey, range);
-    const std::string jreVersion = getConfigInt(config::kJdkRequired) != 0 ? std::string() : currentVersionInRange(jreKey, range);
+    const std::string jreVersion =
+        getConfigInt(config::kJdkRequired) != 0 ? std::string() : currentVersionInRange(jreKey, range);
     if (versionGreater(jdkVersion, jreVersion)) return tryVendorVersion(jdkKey, jdkVersion, range, out);
     return tryVendorVersion(jreKey, jreVersion, range, out);
 }

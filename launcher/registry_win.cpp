@@ -214,8 +214,8 @@ void deleteKeyIfEmpty(const KeyLocation& at, DeleteKeyExFn deleteEx) {
     if (!key) key = openKey(at, Access::read);
     if (!key) return;
     DWORD subKeys = 0, values = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
         subKeys != 0 || values != 0)
         return;
     key.reset();

@@ -7,7 +7,8 @@
 
 extern "C" {
 
-jobjectArray JNICALL NATIVE_FUNCTION(ObjectPicker, show0)(JNIEnv*, jclass, jboolean, jboolean, jboolean, jboolean, jboolean) {
+jobjectArray JNICALL NATIVE_FUNCTION(ObjectPicker, show0)(JNIEnv*, jclass, jboolean, jboolean, jboolean, jboolean,
+                                                          jboolean) {
     reportNotAvailable("ObjectPicker.show0");
     return nullptr;
 }
@@ -16,7 +17,10 @@ void JNICALL NATIVE_FUNCTION(VistaFileChooser, initialize0)(JNIEnv*, jclass) {
     reportNotAvailable("VistaFileChooser.initialize0");
 }
 
-jobjectArray JNICALL NATIVE_FUNCTION(VistaFileChooser, displayDialog0)(JNIEnv*, jclass, jlong, jstring, jstring, jstring, jstring, jint, jint, jboolean, jstring, jobjectArray, jobjectArray, jint, jobjectArray, jbooleanArray) {
+jobjectArray JNICALL NATIVE_FUNCTION(VistaFileChooser, displayDialog0)(JNIEnv*, jclass, jlong, jstring, jstring,
+                                                                       jstring, jstring, jint, jint, jboolean, jstring,
+                                                                       jobjectArray, jobjectArray, jint, jobjectArray,
+                                                                       jbooleanArray) {
     reportNotAvailable("VistaFileChooser.displayDialog0");
     return nullptr;
 }

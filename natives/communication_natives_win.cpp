@@ -65,7 +65,8 @@ jint JNICALL NATIVE_FUNCTION(Win32Proxy, getDefaultConfig0)(JNIEnv*, jclass, job
     return 100000;
 }
 
-jlong JNICALL NATIVE_FUNCTION(Win32Proxy, getAutoProxyConfig0)(JNIEnv*, jclass, jobjectArray, jstring, jstring, jint, jint, jboolean) {
+jlong JNICALL NATIVE_FUNCTION(Win32Proxy, getAutoProxyConfig0)(JNIEnv*, jclass, jobjectArray, jstring, jstring, jint,
+                                                               jint, jboolean) {
     reportNotAvailable("Win32Proxy.getAutoProxyConfig0");
     return 100000;
 }

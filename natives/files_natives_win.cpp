@@ -7,7 +7,8 @@
 
 extern "C" {
 
-jboolean JNICALL NATIVE_FUNCTION(ACLHandling, addACE)(JNIEnv*, jclass, jstring, jboolean, jboolean, jboolean, jboolean, jboolean, jint, jstring) {
+jboolean JNICALL NATIVE_FUNCTION(ACLHandling, addACE)(JNIEnv*, jclass, jstring, jboolean, jboolean, jboolean, jboolean,
+                                                      jboolean, jint, jstring) {
     reportNotAvailable("ACLHandling.addACE");
     return JNI_FALSE;
 }

@@ -110,9 +110,7 @@ public:
     bool isNull() const { return isNull_; }
     // The characters, "" for a null string.
     const std::wstring& text() const { return text_; }
-    std::u16string_view utf16() const {
-        return {reinterpret_cast<const char16_t*>(text_.data()), text_.size()};
-    }
+    std::u16string_view utf16() const { return {reinterpret_cast<const char16_t*>(text_.data()), text_.size()}; }
 
 private:
     std::wstring text_;

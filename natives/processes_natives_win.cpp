@@ -7,9 +7,7 @@
 
 extern "C" {
 
-void JNICALL NATIVE_FUNCTION(Misc, reboot0)(JNIEnv*, jclass) {
-    reportNotAvailable("Misc.reboot0");
-}
+void JNICALL NATIVE_FUNCTION(Misc, reboot0)(JNIEnv*, jclass) { reportNotAvailable("Misc.reboot0"); }
 
 jobjectArray JNICALL NATIVE_FUNCTION(Misc, getRunningModules0)(JNIEnv*, jclass, jboolean) {
     reportNotAvailable("Misc.getRunningModules0");
@@ -40,9 +38,7 @@ jboolean JNICALL NATIVE_FUNCTION(Misc, moveWithDelayUntilReboot0)(JNIEnv*, jclas
     return JNI_FALSE;
 }
 
-void JNICALL NATIVE_FUNCTION(Misc, toFront0)(JNIEnv*, jclass) {
-    reportNotAvailable("Misc.toFront0");
-}
+void JNICALL NATIVE_FUNCTION(Misc, toFront0)(JNIEnv*, jclass) { reportNotAvailable("Misc.toFront0"); }
 
 jint JNICALL NATIVE_FUNCTION(Misc, terminateProcesses0)(JNIEnv*, jclass, jintArray, jboolean, jint) {
     reportNotAvailable("Misc.terminateProcesses0");

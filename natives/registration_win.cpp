@@ -37,8 +37,8 @@ bool registerClass(JNIEnv* env, HMODULE module, NativeLog log, std::size_t first
             logText(log, std::string("did not find ") + entry.jniSymbol);
             return false;
         }
-        methods.push_back({const_cast<char*>(entry.method), const_cast<char*>(entry.signature),
-                           reinterpret_cast<void*>(function)});
+        methods.push_back(
+            {const_cast<char*>(entry.method), const_cast<char*>(entry.signature), reinterpret_cast<void*>(function)});
     }
     const jint result = env->RegisterNatives(javaClass, methods.data(), static_cast<jint>(methods.size()));
     if (result != 0) {
@@ -54,7 +54,8 @@ extern "C" unsigned char __cdecl registerNatives(JNIEnv* env, HMODULE module, Na
     std::size_t first = 0;
     while (first < kNativeMethodCount) {
         std::size_t end = first;
-        while (end < kNativeMethodCount && std::strcmp(kNativeMethods[first].classPath, kNativeMethods[end].classPath) == 0)
+        while (end < kNativeMethodCount &&
+               std::strcmp(kNativeMethods[first].classPath, kNativeMethods[end].classPath) == 0)
             ++end;
         if (!registerClass(env, module, log, first, end)) return 0;
         first = end;

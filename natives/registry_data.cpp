@@ -21,23 +21,23 @@ void appendChars(Bytes& out, std::u16string_view text) {
 
 std::optional<Root> rootForCode(int code) {
     switch (code) {
-    case 1: return Root::classesRoot;
-    case 2: return Root::currentUser;
-    case 3: return Root::localMachine;
-    case 4: return Root::users;
-    case 5: return Root::currentConfig;
-    default: return std::nullopt;
+        case 1: return Root::classesRoot;
+        case 2: return Root::currentUser;
+        case 3: return Root::localMachine;
+        case 4: return Root::users;
+        case 5: return Root::currentConfig;
+        default: return std::nullopt;
     }
 }
 
 std::optional<std::uint32_t> typeForCode(int code) {
     switch (code) {
-    case 1: return kTypeString;
-    case 2: return kTypeDword;
-    case 3: return kTypeMultiString;
-    case 4: return kTypeBinary;
-    case 5: return kTypeExpandString;
-    default: return std::nullopt;
+        case 1: return kTypeString;
+        case 2: return kTypeDword;
+        case 3: return kTypeMultiString;
+        case 4: return kTypeBinary;
+        case 5: return kTypeExpandString;
+        default: return std::nullopt;
     }
 }
 

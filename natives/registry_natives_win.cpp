@@ -39,11 +39,11 @@ HKEY rootOf(jint code) {
     const std::optional<Root> root = rootForCode(code);
     if (!root) return nullptr;
     switch (*root) {
-    case Root::classesRoot: return HKEY_CLASSES_ROOT;
-    case Root::currentUser: return HKEY_CURRENT_USER;
-    case Root::localMachine: return HKEY_LOCAL_MACHINE;
-    case Root::users: return HKEY_USERS;
-    case Root::currentConfig: return HKEY_CURRENT_CONFIG;
+        case Root::classesRoot: return HKEY_CLASSES_ROOT;
+        case Root::currentUser: return HKEY_CURRENT_USER;
+        case Root::localMachine: return HKEY_LOCAL_MACHINE;
+        case Root::users: return HKEY_USERS;
+        case Root::currentConfig: return HKEY_CURRENT_CONFIG;
     }
     return nullptr;
 }
@@ -60,20 +60,15 @@ jobject javaValue(JNIEnv* env, const Value& value) {
     const unsigned char* data = value.data.data();
     const std::size_t size = value.data.size();
     switch (value.type) {
-    case REG_SZ:
-        return jni::newString(env, decodeString(data, size));
-    case REG_EXPAND_SZ:
-        return newExpandString(env, decodeString(data, size));
-    case REG_BINARY:
-        return jni::newByteArray(env, data, size);
-    case REG_DWORD: {
-        const std::optional<std::int32_t> number = decodeDword(data, size);
-        return number ? jni::newObject(env, kIntegerClass, "(I)V", static_cast<jint>(*number)) : nullptr;
-    }
-    case REG_MULTI_SZ:
-        return jni::newStringArray(env, decodeMultiString(data, size));
-    default:
-        return nullptr;
+        case REG_SZ: return jni::newString(env, decodeString(data, size));
+        case REG_EXPAND_SZ: return newExpandString(env, decodeString(data, size));
+        case REG_BINARY: return jni::newByteArray(env, data, size);
+        case REG_DWORD: {
+            const std::optional<std::int32_t> number = decodeDword(data, size);
+            return number ? jni::newObject(env, kIntegerClass, "(I)V", static_cast<jint>(*number)) : nullptr;
+        }
+        case REG_MULTI_SZ: return jni::newStringArray(env, decodeMultiString(data, size));
+        default: return nullptr;
     }
 }
 
@@ -98,26 +93,25 @@ std::optional<std::int32_t> integerValue(JNIEnv* env, jobject value) {
 // none when the object is not of the Java type that the type code takes.
 std::optional<Bytes> encodeJavaValue(JNIEnv* env, jobject value, std::uint32_t type) {
     switch (type) {
-    case REG_SZ:
-    case REG_EXPAND_SZ: {
-        if (!jni::isInstanceOf(env, value, "java/lang/String")) return std::nullopt;
-        const JavaString text(env, static_cast<jstring>(value));
-        if (text.isNull()) return std::nullopt;
-        return encodeString(text.utf16());
-    }
-    case REG_DWORD: {
-        const std::optional<std::int32_t> number = integerValue(env, value);
-        if (!number) return std::nullopt;
-        return encodeDword(*number);
-    }
-    case REG_MULTI_SZ:
-        if (!jni::isInstanceOf(env, value, "[Ljava/lang/String;")) return std::nullopt;
-        return encodeStringList(env, static_cast<jobjectArray>(value));
-    case REG_BINARY:
-        if (!jni::isInstanceOf(env, value, "[B")) return std::nullopt;
-        return jni::readByteArray(env, static_cast<jbyteArray>(value), kValueBufferBytes);
-    default:
-        return std::nullopt;
+        case REG_SZ:
+        case REG_EXPAND_SZ: {
+            if (!jni::isInstanceOf(env, value, "java/lang/String")) return std::nullopt;
+            const JavaString text(env, static_cast<jstring>(value));
+            if (text.isNull()) return std::nullopt;
+            return encodeString(text.utf16());
+        }
+        case REG_DWORD: {
+            const std::optional<std::int32_t> number = integerValue(env, value);
+            if (!number) return std::nullopt;
+            return encodeDword(*number);
+        }
+        case REG_MULTI_SZ:
+            if (!jni::isInstanceOf(env, value, "[Ljava/lang/String;")) return std::nullopt;
+            return encodeStringList(env, static_cast<jobjectArray>(value));
+        case REG_BINARY:
+            if (!jni::isInstanceOf(env, value, "[B")) return std::nullopt;
+            return jni::readByteArray(env, static_cast<jbyteArray>(value), kValueBufferBytes);
+        default: return std::nullopt;
     }
 }
 
@@ -167,8 +161,8 @@ jboolean JNICALL NATIVE_FUNCTION(Registry, createKey0)(JNIEnv* env, jclass, jint
     return toJava(named.open(Access::create).valid());
 }
 
-jobject JNICALL NATIVE_FUNCTION(Registry, getValue0)(JNIEnv* env, jclass, jint root, jstring subKey,
-                                                     jstring valueName, jint view) {
+jobject JNICALL NATIVE_FUNCTION(Registry, getValue0)(JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName,
+                                                     jint view) {
     const NamedKey named(env, root, subKey, view);
     if (!named) return nullptr;
     const JavaString name(env, valueName);
@@ -180,8 +174,8 @@ jobject JNICALL NATIVE_FUNCTION(Registry, getValue0)(JNIEnv* env, jclass, jint r
 
 // The value is encoded before the key is created, so a refused value leaves
 // no new key behind.
-jboolean JNICALL NATIVE_FUNCTION(Registry, setValue0)(JNIEnv* env, jclass, jint root, jstring subKey,
-                                                      jstring valueName, jobject value, jint typeCode, jint view) {
+jboolean JNICALL NATIVE_FUNCTION(Registry, setValue0)(JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName,
+                                                      jobject value, jint typeCode, jint view) {
     const NamedKey named(env, root, subKey, view);
     if (!named) return JNI_FALSE;
     const JavaString name(env, valueName);
@@ -199,8 +193,8 @@ jboolean JNICALL NATIVE_FUNCTION(Registry, setValue0)(JNIEnv* env, jclass, jint 
     return JNI_TRUE;
 }
 
-void JNICALL NATIVE_FUNCTION(Registry, deleteValue0)(JNIEnv* env, jclass, jint root, jstring subKey,
-                                                     jstring valueName, jint view) {
+void JNICALL NATIVE_FUNCTION(Registry, deleteValue0)(JNIEnv* env, jclass, jint root, jstring subKey, jstring valueName,
+                                                     jint view) {
     const NamedKey named(env, root, subKey, view);
     if (!named) return;
     const JavaString name(env, valueName);
@@ -208,8 +202,8 @@ void JNICALL NATIVE_FUNCTION(Registry, deleteValue0)(JNIEnv* env, jclass, jint r
     if (key) deleteValue(key.get(), name.get());
 }
 
-void JNICALL NATIVE_FUNCTION(Registry, deleteKey0)(JNIEnv* env, jclass, jint root, jstring subKey,
-                                                   jboolean onlyIfEmpty, jint view) {
+void JNICALL NATIVE_FUNCTION(Registry, deleteKey0)(JNIEnv* env, jclass, jint root, jstring subKey, jboolean onlyIfEmpty,
+                                                   jint view) {
     const NamedKey named(env, root, subKey, view);
     if (!named) return;
     if (onlyIfEmpty)
@@ -226,8 +220,8 @@ jboolean JNICALL NATIVE_FUNCTION(Registry, saveKey0)(JNIEnv* env, jclass, jint r
     return toJava(saveKey(named.location(), filePath.get()));
 }
 
-jboolean JNICALL NATIVE_FUNCTION(Registry, restoreKey0)(JNIEnv* env, jclass, jint root, jstring subKey,
-                                                        jstring file, jint view) {
+jboolean JNICALL NATIVE_FUNCTION(Registry, restoreKey0)(JNIEnv* env, jclass, jint root, jstring subKey, jstring file,
+                                                        jint view) {
     const NamedKey named(env, root, subKey, view);
     if (!named) return JNI_FALSE;
     const JavaString filePath(env, file);
@@ -239,8 +233,7 @@ jobjectArray JNICALL NATIVE_FUNCTION(Registry, enumSubKeys0)(JNIEnv* env, jclass
     return enumerateNames(env, root, subKey, view, &subKeyNames);
 }
 
-jobjectArray JNICALL NATIVE_FUNCTION(Registry, enumValues0)(JNIEnv* env, jclass, jint root, jstring subKey,
-                                                            jint view) {
+jobjectArray JNICALL NATIVE_FUNCTION(Registry, enumValues0)(JNIEnv* env, jclass, jint root, jstring subKey, jint view) {
     return enumerateNames(env, root, subKey, view, &valueNames);
 }
 

@@ -13,12 +13,14 @@ jint JNICALL NATIVE_FUNCTION(Win32Services, installService0)(JNIEnv*, jclass, js
     return 5000;
 }
 
-jint JNICALL NATIVE_FUNCTION(Win32Services, changeServiceConfig0)(JNIEnv*, jclass, jstring, jstring, jstring, jint, jint, jstring, jstring, jstring, jstring) {
+jint JNICALL NATIVE_FUNCTION(Win32Services, changeServiceConfig0)(JNIEnv*, jclass, jstring, jstring, jstring, jint,
+                                                                  jint, jstring, jstring, jstring, jstring) {
     reportNotAvailable("Win32Services.changeServiceConfig0");
     return 5000;
 }
 
-jint JNICALL NATIVE_FUNCTION(Win32Services, setRestartServiceConfig0)(JNIEnv*, jclass, jstring, jboolean, jint, jint, jint) {
+jint JNICALL NATIVE_FUNCTION(Win32Services, setRestartServiceConfig0)(JNIEnv*, jclass, jstring, jboolean, jint, jint,
+                                                                      jint) {
     reportNotAvailable("Win32Services.setRestartServiceConfig0");
     return 5000;
 }

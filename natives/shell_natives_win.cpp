@@ -7,7 +7,8 @@
 
 extern "C" {
 
-jboolean JNICALL NATIVE_FUNCTION(ShellLink, createWide0)(JNIEnv*, jclass, jstring, jstring, jstring, jstring, jstring, jboolean, jstring, jint) {
+jboolean JNICALL NATIVE_FUNCTION(ShellLink, createWide0)(JNIEnv*, jclass, jstring, jstring, jstring, jstring, jstring,
+                                                         jboolean, jstring, jint) {
     reportNotAvailable("ShellLink.createWide0");
     return JNI_FALSE;
 }
@@ -27,7 +28,8 @@ jboolean JNICALL NATIVE_FUNCTION(ShellLink, uninitialize)(JNIEnv*, jclass) {
     return JNI_FALSE;
 }
 
-jint JNICALL NATIVE_FUNCTION(VistaTaskDialog, show0)(JNIEnv*, jclass, jlong, jstring, jstring, jstring, jint, jint, jint, jstring, jobjectArray, jint) {
+jint JNICALL NATIVE_FUNCTION(VistaTaskDialog, show0)(JNIEnv*, jclass, jlong, jstring, jstring, jstring, jint, jint,
+                                                     jint, jstring, jobjectArray, jint) {
     reportNotAvailable("VistaTaskDialog.show0");
     return 0;
 }

@@ -22,7 +22,8 @@ jint JNICALL NATIVE_FUNCTION(Win32UserInfo, getElevationType0)(JNIEnv*, jclass) 
     return -1;
 }
 
-jstring JNICALL NATIVE_FUNCTION(Win32UserInfo, addUser0)(JNIEnv*, jclass, jstring, jstring, jstring, jstring, jstring, jboolean, jboolean) {
+jstring JNICALL NATIVE_FUNCTION(Win32UserInfo, addUser0)(JNIEnv*, jclass, jstring, jstring, jstring, jstring, jstring,
+                                                         jboolean, jboolean) {
     reportNotAvailable("Win32UserInfo.addUser0");
     return nullptr;
 }

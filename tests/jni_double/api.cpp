@@ -290,9 +290,7 @@ std::string Environment::describe(jobject object) const {
     return impl_->describeValue('L', value);
 }
 
-jthrowable Environment::pendingException() const {
-    return static_cast<jthrowable>(impl_->ref(impl_->pending));
-}
+jthrowable Environment::pendingException() const { return static_cast<jthrowable>(impl_->ref(impl_->pending)); }
 
 void Environment::setPendingException(jthrowable exception) {
     impl_->pending = impl_->deref(exception, "setPendingException");

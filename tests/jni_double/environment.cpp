@@ -254,10 +254,8 @@ void Environment::Impl::checkPending(const char* function) {
 std::string Environment::Impl::describe(const Object* object) const {
     if (!object) return "null";
     switch (object->kind) {
-        case Kind::String:
-            return quoted(object->text);
-        case Kind::Class:
-            return "<class " + object->info->name + ">";
+        case Kind::String: return quoted(object->text);
+        case Kind::Class: return "<class " + object->info->name + ">";
         case Kind::ObjectArray: {
             std::string out = "{";
             for (std::size_t i = 0; i < object->elements.size(); ++i)
@@ -274,8 +272,7 @@ std::string Environment::Impl::describe(const Object* object) const {
             }
             return out + "}";
         }
-        case Kind::Instance:
-            break;
+        case Kind::Instance: break;
     }
     return "<" + object->cls->name + "#" + std::to_string(object->id) + ">";
 }
@@ -323,8 +320,7 @@ std::wstring Environment::Impl::toStringOf(const Object* object) const {
         case Kind::Instance:
             if (!object->text.empty()) return object->text;
             break;
-        default:
-            break;
+        default: break;
     }
     return std::wstring(className.begin(), className.end());
 }

@@ -310,7 +310,6 @@ jint JNICALL Throw(JNIEnv* env, jthrowable exception) {
     return JNI_OK;
 }
 
-
 }  // namespace
 
 void fillDataFunctions(JNINativeInterface_& t) {

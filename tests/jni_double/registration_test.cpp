@@ -118,8 +118,8 @@ TEST_F(Registration, BoundFunctionsAreTheExportsOfTheirNames) {
         int bytes;
     };
     const Case cases[] = {
-        {"FolderInfo", "getSpecialFolder0", 16},     {"Misc", "setForegroundWindow0", 16},
-        {"Misc", "terminateProcesses0", 20},         {"VistaFileChooser", "displayDialog0", 68},
+        {"FolderInfo", "getSpecialFolder0", 16},    {"Misc", "setForegroundWindow0", 16},
+        {"Misc", "terminateProcesses0", 20},        {"VistaFileChooser", "displayDialog0", 68},
         {"Win32Proxy", "getAutoProxyConfig0", 32},  {"ShellLink", "uninitialize", 8},
         {"Win32Services", "getServiceBinary0", 12},
     };
@@ -262,7 +262,8 @@ TEST(JvmDoubleDll, ReadsItsConfigurationAndWritesTheRecordAsItGoes) {
     }
     std::string configLine = "config \"";
     for (char c : config) configLine += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    EXPECT_EQ(content, configLine + "\"\n"
+    EXPECT_EQ(content, configLine +
+                           "\"\n"
                            "JNI_CreateJavaVM version=0x00010002 nOptions=1 ignoreUnrecognized=true\n"
                            "option 0 \"-Dk=v\"\n"
                            "JNI_CreateJavaVM -> 0\n"
@@ -270,6 +271,7 @@ TEST(JvmDoubleDll, ReadsItsConfigurationAndWritesTheRecordAsItGoes) {
                            "pending <java/lang/NoClassDefFoundError#N> "
                            "\"java.lang.NoClassDefFoundError: com/kelpa/runtime/util/WinDel\"\n"
                            "warning FindClass called with pending <java/lang/NoClassDefFoundError#N>\n"
-                           "FindClass \"" + kPackage + "Common\" -> <class " + kPackage + "Common>\n");
+                           "FindClass \"" +
+                           kPackage + "Common\" -> <class " + kPackage + "Common>\n");
     DeleteFileA(config.c_str());
 }

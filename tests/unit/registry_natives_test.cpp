@@ -48,12 +48,13 @@ protected:
         // back what the constructor was given.
         e_.declareClass(kInteger);
         e_.declareMethod(kInteger, "<init>", "(I)V");
-        e_.declareMethod(kInteger, "intValue", "()I", [](jni_double::Environment& e, jobject self, const std::vector<jvalue>&) {
-            jvalue result{};
-            const std::string args = e.constructorArguments(self);  // "(<int>)"
-            result.i = args.size() > 2 ? std::stoi(args.substr(1, args.size() - 2)) : 0;
-            return result;
-        });
+        e_.declareMethod(kInteger, "intValue", "()I",
+                         [](jni_double::Environment& e, jobject self, const std::vector<jvalue>&) {
+                             jvalue result{};
+                             const std::string args = e.constructorArguments(self);  // "(<int>)"
+                             result.i = args.size() > 2 ? std::stoi(args.substr(1, args.size() - 2)) : 0;
+                             return result;
+                         });
     }
     void TearDown() override {
         key_.reset();
@@ -68,7 +69,8 @@ protected:
         return e_.newString(below.empty() ? base_ : base_ + L"\\" + below);
     }
     void write(const wchar_t* name, DWORD type, const std::vector<unsigned char>& data) {
-        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())),
+                  ERROR_SUCCESS);
     }
     RawValue read(const std::wstring& below, const wchar_t* name) {
         RawValue value;
@@ -81,7 +83,9 @@ protected:
         value.data.resize(size);
         return value;
     }
-    jobject get(const wchar_t* name) { return REGISTRY_NATIVE(getValue0)(env(), nullptr, 2, path(), e_.newString(name), 0); }
+    jobject get(const wchar_t* name) {
+        return REGISTRY_NATIVE(getValue0)(env(), nullptr, 2, path(), e_.newString(name), 0);
+    }
     jobject newInteger(jint value) {
         jclass integer = env()->FindClass(kInteger);
         return env()->NewObject(integer, env()->GetMethodID(integer, "<init>", "(I)V"), value);
@@ -141,12 +145,18 @@ TEST_F(RegistryNatives, SetValueWritesTheObjectOfItsTypeCode) {
         {L"sz", 1, [&] { return e_.newString(L"text \u4e2d"); }, {REG_SZ, utf16(L"text \u4e2d\0"s)}},
         {L"expand", 5, [&] { return e_.newString(L"%PATH%"); }, {REG_EXPAND_SZ, utf16(L"%PATH%\0"s)}},
         {L"dword", 2, [&] { return newInteger(-5); }, {REG_DWORD, {0xFB, 0xFF, 0xFF, 0xFF}}},
-        {L"multi", 3, [&] { return e_.newStringArray({L"a", L"b"}); }, {REG_MULTI_SZ, utf16(L"a\0b\0\0"s)}},
+        {L"multi",
+         3,
+         [&] {
+             return e_.newStringArray({L"a", L"b"});
+         },
+         {REG_MULTI_SZ, utf16(L"a\0b\0\0"s)}},
         {L"multi_empty", 3, [&] { return e_.newStringArray({}); }, {REG_MULTI_SZ, utf16(L"\0"s)}},
         {L"binary", 4, [&] { return e_.newByteArray(big); }, {REG_BINARY, std::vector<unsigned char>(100000, 7)}},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(REGISTRY_NATIVE(setValue0)(env(), nullptr, 2, path(L"set"), e_.newString(c.name), c.object(), c.typeCode, 0))
+        EXPECT_TRUE(REGISTRY_NATIVE(setValue0)(env(), nullptr, 2, path(L"set"), e_.newString(c.name), c.object(),
+                                               c.typeCode, 0))
             << "type code " << c.typeCode;
         EXPECT_TRUE(read(L"set", c.name) == c.expected) << "type code " << c.typeCode;
     }
@@ -165,10 +175,19 @@ TEST_F(RegistryNatives, SetValueRefusesAnObjectThatDoesNotMatchItsTypeCode) {
         {1, [&] { return newInteger(5); }},
         {1, [] { return nullptr; }},
         {5, [&] { return e_.newObject(kExpandString, L"x"); }},
-        {3, [&] { return e_.newObjectArray("java/lang/String", {e_.newString(L"a"), nullptr}); }},
-        {3, [&] { return e_.newStringArray({L"a", L"", L"c"}); }},
+        {3,
+         [&] {
+             return e_.newObjectArray("java/lang/String", {e_.newString(L"a"), nullptr});
+         }},
+        {3,
+         [&] {
+             return e_.newStringArray({L"a", L"", L"c"});
+         }},
         {3, [&] { return e_.newString(L"a"); }},
-        {4, [&] { return e_.newIntArray({1, 2}); }},
+        {4,
+         [&] {
+             return e_.newIntArray({1, 2});
+         }},
         {4, [&] { return e_.newString(L"ab"); }},
         {0, [&] { return e_.newString(L"x"); }},
         {6, [&] { return e_.newString(L"x"); }},

@@ -317,7 +317,8 @@ TEST(RegistryWinViews, ValuesAndTreeDeletesStayInTheirView) {
             create(HKEY_LOCAL_MACHINE, key + L"\\sub\\deeper", view);
         deleteKeyTree(in32, withDeleteEx ? findDeleteKeyEx() : nullptr);
         EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY)) << "RegDeleteKeyExW used: " << withDeleteEx;
-        EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, key + L"\\sub\\deeper", KEY_WOW64_64KEY)) << "RegDeleteKeyExW used: " << withDeleteEx;
+        EXPECT_TRUE(exists(HKEY_LOCAL_MACHINE, key + L"\\sub\\deeper", KEY_WOW64_64KEY))
+            << "RegDeleteKeyExW used: " << withDeleteEx;
         deleteKeyTree(in64);
         EXPECT_FALSE(exists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY));
     }
