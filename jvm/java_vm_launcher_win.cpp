@@ -15,6 +15,7 @@
 #include "launcher/log.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_package.h"
+#include "natives/registration.h"
 
 namespace {
 
@@ -75,15 +76,15 @@ void registerOwnNatives(JNIEnv* env) {
     logMessage(L"load helper dll");
     HMODULE self = GetModuleHandleW(nullptr);
     logMessage(L"helper dll (in-module) %p", self);
-    using RegisterNativesFn = unsigned char(__cdecl*)(JNIEnv*, HMODULE, void (*)(const wchar_t*, ...));
-    auto registerNatives =
+    // Looked up like a helper library's export, though it is the executable's own.
+    auto registerExported =
         reinterpret_cast<RegisterNativesFn>(reinterpret_cast<void*>(GetProcAddress(self, "registerNatives")));
-    if (!registerNatives) {
+    if (!registerExported) {
         logMessage(L"did not find register natives in helper dll");
         return;
     }
     if (!initFromLauncher(env, true)) return;
-    if (!registerNatives(env, self, &logError)) {
+    if (!registerExported(env, self, &logError)) {
         logMessage(L"registering helper dll failed");
         // Registration leaves the failed lookup's exception pending; the start
         // goes on without the natives, so it must not reach main as if main

@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "natives/native_table.h"
+#include "natives/registration.h"
 
 namespace {
-
-using NativeLog = void (*)(const wchar_t* format, ...);
 
 std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 

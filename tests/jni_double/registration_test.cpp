@@ -13,10 +13,9 @@
 #include <vector>
 
 #include "jvm/java_vm_launcher.h"
+#include "natives/registration.h"
 #include "tests/jni_double/jni_double.h"
 #include "tests/unit/log_capture.h"
-
-extern "C" unsigned char __cdecl registerNatives(JNIEnv* env, HMODULE module, void (*log)(const wchar_t*, ...));
 
 using jni_double::Environment;
 
