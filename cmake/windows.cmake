@@ -17,6 +17,7 @@ set(WIN_SOURCES
   launcher/exe_path_win.cpp
   launcher/launcher_state.cpp
   launcher/privilege_win.cpp
+  launcher/registry_win.cpp
   startup/main_flow_win.cpp
   startup/startup_steps_win.cpp
   launcher/temp_dir_win.cpp
@@ -29,6 +30,7 @@ set(WIN_SOURCES
   jvm/jvm_dll_win.cpp
   jvm/jvm_search_win.cpp
   jvm/java_vm_launcher_win.cpp
+  natives/jni_helpers.cpp
 )
 
 # JNI: the host JDK's jni.h with the project's own Windows jni_md.h.
@@ -42,16 +44,37 @@ target_link_libraries(launcher_core PUBLIC z)
 target_compile_definitions(launcher_core PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                  _WIN32_WINNT=0x0601)
 
+# What the build derives from the one list of natives for this target: the
+# natives' package and prototypes and the registration table (headers under
+# generated/natives/), and the module-definition file that exports the natives
+# under their exact names.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(NATIVES_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+set(EXPORTS_DEF ${CMAKE_BINARY_DIR}/launcher_exports.def)
+set(NATIVES_GENERATED
+  ${NATIVES_GENERATED_DIR}/natives/native_package.h
+  ${NATIVES_GENERATED_DIR}/natives/native_prototypes.h
+  ${NATIVES_GENERATED_DIR}/natives/native_table_entries.inc
+  ${EXPORTS_DEF})
+add_custom_command(OUTPUT ${NATIVES_GENERATED}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/natives/native_list.py
+          ${CMAKE_SOURCE_DIR}/natives/native_methods.inc ${NATIVES_GENERATED_DIR} ${EXPORTS_DEF}
+          ${CMAKE_SYSTEM_PROCESSOR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/natives/native_list.py ${CMAKE_SOURCE_DIR}/natives/native_methods.inc
+  COMMENT "Generating the natives' prototypes, registration table and export list")
+add_custom_target(native_tables DEPENDS ${NATIVES_GENERATED})
+
 add_library(launcher_win STATIC ${WIN_SOURCES})
 target_link_libraries(launcher_win PUBLIC launcher_core)
-target_include_directories(launcher_win PUBLIC ${CMAKE_SOURCE_DIR}/jvm/jni ${JNI_HEADER_DIR})
+target_include_directories(launcher_win PUBLIC ${CMAKE_SOURCE_DIR}/jvm/jni ${JNI_HEADER_DIR} ${NATIVES_GENERATED_DIR})
+add_dependencies(launcher_win native_tables)
 
 # Statically imported DLLs are KnownDLLs only; everything else is loaded at run
 # time after the DLL search has been restricted.
 set(KNOWN_DLL_IMPORTS user32 gdi32 advapi32 shell32 ole32 oleaut32 comdlg32 kernel32)
 
 # The natives the Java side calls, exported by the executable under their exact
-# names through a module-definition file generated from the one list of natives.
+# names through the generated module-definition file.
 set(NATIVE_SOURCES
   natives/native_bridge_win.cpp
   natives/native_table.cpp
@@ -61,26 +84,17 @@ set(NATIVE_SOURCES
   natives/files_natives_win.cpp
   natives/processes_natives_win.cpp
   natives/registry_natives_win.cpp
-  natives/registry_win.cpp
   natives/services_natives_win.cpp
   natives/shell_natives_win.cpp
   natives/users_natives_win.cpp
 )
 add_library(launcher_natives OBJECT ${NATIVE_SOURCES})
 target_link_libraries(launcher_natives PUBLIC launcher_win)
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-set(EXPORTS_DEF ${CMAKE_BINARY_DIR}/launcher_exports.def)
-add_custom_command(OUTPUT ${EXPORTS_DEF}
-  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/natives/make_exports_def.py
-          ${CMAKE_SOURCE_DIR}/natives/native_methods.inc ${EXPORTS_DEF} ${CMAKE_SYSTEM_PROCESSOR}
-  DEPENDS ${CMAKE_SOURCE_DIR}/natives/make_exports_def.py ${CMAKE_SOURCE_DIR}/natives/native_methods.inc
-  COMMENT "Generating the export list of the natives")
-
-add_custom_target(launcher_exports DEPENDS ${EXPORTS_DEF})
+add_dependencies(launcher_natives native_tables)
 
 add_executable(launcher WIN32 startup/entry_win.cpp launcher/log_win.cpp resources/launcher.rc
                $<TARGET_OBJECTS:launcher_natives>)
-add_dependencies(launcher launcher_exports)
+add_dependencies(launcher native_tables)
 target_link_options(launcher PRIVATE ${EXPORTS_DEF})
 set_target_properties(launcher PROPERTIES LINK_DEPENDS ${EXPORTS_DEF})
 target_link_libraries(launcher PRIVATE launcher_win z ${KNOWN_DLL_IMPORTS})
@@ -105,13 +119,17 @@ target_link_libraries(unit_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN
 target_link_options(unit_tests PRIVATE ${STATIC_LINK})
 add_test(NAME unit_tests COMMAND unit_tests)
 
-# The registry natives and their Windows layer, tested under Wine on keys of
+# The registry layer and the registry natives, tested under Wine on keys of
 # their own, the natives through the JNI test double.
-add_executable(registry_natives_tests tests/unit/registry_win_test.cpp tests/unit/registry_natives_test.cpp
-               natives/registry_win.cpp natives/registry_natives_win.cpp natives/native_bridge_win.cpp)
-target_link_libraries(registry_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
-target_link_options(registry_natives_tests PRIVATE ${STATIC_LINK})
-add_test(NAME registry_natives_tests COMMAND registry_natives_tests)
+add_executable(registry_tests tests/unit/registry_win_test.cpp tests/unit/registry_natives_test.cpp
+               natives/registry_natives_win.cpp natives/native_bridge_win.cpp)
+target_link_libraries(registry_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+target_link_options(registry_tests PRIVATE ${STATIC_LINK})
+add_dependencies(registry_tests native_tables)
+add_test(NAME registry_tests COMMAND registry_tests)
+
+# The generator of the natives' tables, on the host's Python.
+add_test(NAME native_list_test COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/native_list_test.py)
 
 # Test doubles of a Java runtime; the probe's unit tests copy them into fake homes.
 add_subdirectory(tests/doubles)

@@ -5,50 +5,34 @@
 #include <string>
 
 #include "launcher/launcher_state.h"
-#include "launcher/win_handles.h"
+#include "launcher/registry_win.h"
 
 namespace {
 
-const wchar_t kMarkerKey[] = L"SOFTWARE\\quillmoor\\kelpa\\";
+const registry::KeyLocation kMarkerKey{HKEY_CURRENT_USER, L"SOFTWARE\\quillmoor\\kelpa\\"};
 const wchar_t kMarkerName[] = L"InstallStarted";
 
-std::wstring processMarkerName() {
-    return std::wstring(kMarkerName) + L"_" + std::to_wstring(GetCurrentProcessId());
-}
-
-void writeMarker(HKEY key, const std::wstring& name) {
-    const DWORD one = 1;
-    RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-}
+std::wstring processMarkerName() { return std::wstring(kMarkerName) + L"_" + std::to_wstring(GetCurrentProcessId()); }
 
 }  // namespace
 
 // Registry failures are silent: the markers only help the watcher and the Java side.
 void setStartupMarkers(bool perProcess) {
     if (launcherState().languageRestart) return;
-    UniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kMarkerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) !=
-        ERROR_SUCCESS)
-        return;
-    writeMarker(key.get(), kMarkerName);
-    if (perProcess) writeMarker(key.get(), processMarkerName());
+    UniqueRegKey key = registry::openKey(kMarkerKey, registry::Access::create);
+    if (!key) return;
+    registry::writeDword(key.get(), kMarkerName, 1);
+    if (perProcess) registry::writeDword(key.get(), processMarkerName().c_str(), 1);
 }
 
 void clearStartupMarkers() {
     if (launcherState().languageRestart) return;
-    UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kMarkerKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
-    RegDeleteValueW(key.get(), kMarkerName);
-    RegDeleteValueW(key.get(), processMarkerName().c_str());
+    UniqueRegKey key = registry::openKey(kMarkerKey, registry::Access::full);
+    if (!key) return;
+    registry::deleteValue(key.get(), kMarkerName);
+    registry::deleteValue(key.get(), processMarkerName().c_str());
 }
 
 unsigned long readProcessStartupMarker() {
-    DWORD value = 0, size = sizeof value, type = 0;
-    UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kMarkerKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
-    if (RegQueryValueExW(key.get(), processMarkerName().c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof value)
-        return 0;
-    return value;
+    return registry::readDword(kMarkerKey, processMarkerName().c_str()).value_or(0);
 }

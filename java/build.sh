@@ -2,7 +2,8 @@
 # Builds the project's own Java runtime, build/host/tvxruntime.jar, with the
 # host JDK at the Java 8 language and class file level: the hand-written
 # sources of java/src plus the native declarations that gen_natives.py writes
-# from natives/native_methods.inc into build/host/java-gen/src.
+# from natives/native_methods.inc (read through natives/native_list.py) into
+# build/host/java-gen/src.
 # Does nothing when the jar is newer than every input.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,7 +12,7 @@ cd "$root"
 out=build/host
 gen="$out/java-gen"
 jar_file="$out/tvxruntime.jar"
-inputs=(java/src java/members java/gen_natives.py java/build.sh natives/native_methods.inc)
+inputs=(java/src java/members java/gen_natives.py java/build.sh natives/native_methods.inc natives/native_list.py)
 
 if [ -f "$jar_file" ] && [ -z "$(find "${inputs[@]}" -newer "$jar_file" -print -quit)" ]; then
   echo "java: $jar_file is up to date"

@@ -5,77 +5,69 @@
 #include <string>
 #include <vector>
 
-#include "launcher/expand.h"
 #include "jvm/jvm_selection.h"
 #include "jvm/main_arguments.h"
 #include "jvm/vm_options.h"
 #include "launcher/config_store.h"
 #include "launcher/errors.h"
 #include "launcher/exe_path.h"
+#include "launcher/expand.h"
 #include "launcher/log.h"
+#include "natives/jni_helpers.h"
+#include "natives/native_package.h"
+#include "natives/registration.h"
 
 namespace {
 
 const char kInstallerLauncherClass[] = "com/tovrix/runtime/launcher/WinLauncher";
 const char kApplicationLauncherClass[] = "com/kelpa/runtime/WinLauncher";
-const char kCommonClass[] = "com/tovrix/runtime/installer/platform/win32/Common";
-const char kSplashSignature[] =
-    "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V";
+const char kCommonClass[] = NATIVE_PACKAGE_PATH "/Common";
+const char kSplashSignature[] = "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V";
 
 // One VM per process: written once by the launching thread, pointer first.
 JavaVM* g_vm = nullptr;
 JNIEnv* g_env = nullptr;
 bool g_jvmCreated = false;
 
-jstring newString(JNIEnv* env, const wstring& text) {
-    return env->NewString(reinterpret_cast<const jchar*>(text.c_str()), static_cast<jsize>(text.size()));
-}
-
 // Hands the splash settings of configuration 10109..10122 to the Java side.
 void initAwtSplashConfig(JNIEnv* env) {
-    jclass launcher = env->FindClass(kApplicationLauncherClass);
+    const jni::LocalRef<jclass> launcher(env, jni::findClass(env, kApplicationLauncherClass));
     if (!launcher) {
-        env->ExceptionClear();
         logMessage(L"could not find main class for splash properties");
         return;
     }
-    jmethodID method = env->GetStaticMethodID(launcher, "initAwtSplashConfig", kSplashSignature);
+    jmethodID method = jni::findStaticMethod(env, launcher.get(), "initAwtSplashConfig", kSplashSignature);
     if (!method) {
-        env->ExceptionClear();
         logMessage(L"could not find method for splash properties");
         return;
     }
     auto text = [env](std::int32_t id) {
         char buffer[2000];
         getConfigString(id, buffer, sizeof buffer);
-        return env->NewStringUTF(buffer);
+        return jni::LocalRef<jstring>(env, jni::newStringUtf(env, buffer));
     };
-    jstring fonts[] = {text(config::kSplashFont1), text(config::kSplashFont2), text(config::kSplashFont3),
-                       text(config::kSplashFont4)};
-    env->CallStaticVoidMethod(launcher, method, JNI_TRUE, getConfigInt(config::kSplashFlag) != 0 ? JNI_TRUE : JNI_FALSE, fonts[0],
-                              getConfigInt(config::kSplashValue1a), getConfigInt(config::kSplashValue1b), fonts[1], getConfigInt(config::kSplashValue2a),
-                              getConfigInt(config::kSplashValue2b), fonts[2], getConfigInt(config::kSplashValue3a), getConfigInt(config::kSplashValue3b), fonts[3],
-                              getConfigInt(config::kSplashValue4a), getConfigInt(config::kSplashValue4b));
-    for (jstring font : fonts)
-        if (font) env->DeleteLocalRef(font);
+    const jni::LocalRef<jstring> fonts[] = {text(config::kSplashFont1), text(config::kSplashFont2),
+                                            text(config::kSplashFont3), text(config::kSplashFont4)};
+    env->CallStaticVoidMethod(
+        launcher.get(), method, JNI_TRUE, jni::toJava(getConfigInt(config::kSplashFlag) != 0), fonts[0].get(),
+        getConfigInt(config::kSplashValue1a), getConfigInt(config::kSplashValue1b), fonts[1].get(),
+        getConfigInt(config::kSplashValue2a), getConfigInt(config::kSplashValue2b), fonts[2].get(),
+        getConfigInt(config::kSplashValue3a), getConfigInt(config::kSplashValue3b), fonts[3].get(),
+        getConfigInt(config::kSplashValue4a), getConfigInt(config::kSplashValue4b));
 }
 
 bool initFromLauncher(JNIEnv* env, bool value) {
-    jclass common = env->FindClass(kCommonClass);
+    const jni::LocalRef<jclass> common(env, jni::findClass(env, kCommonClass));
     if (!common) {
-        env->ExceptionClear();
         logMessage(L"did not find %S", kCommonClass);
         return false;
     }
-    jmethodID method = env->GetStaticMethodID(common, "initFromLauncher", "(Z)V");
+    jmethodID method = jni::findStaticMethod(env, common.get(), "initFromLauncher", "(Z)V");
     if (!method) {
-        env->ExceptionClear();
         logMessage(L"did not find initMethod");
-        env->DeleteLocalRef(common);
         return false;
     }
-    env->CallStaticVoidMethod(common, method, value ? JNI_TRUE : JNI_FALSE);
-    env->DeleteLocalRef(common);
+    env->CallStaticVoidMethod(common.get(), method, jni::toJava(value));
     return true;
 }
 
@@ -84,15 +76,15 @@ void registerOwnNatives(JNIEnv* env) {
     logMessage(L"load helper dll");
     HMODULE self = GetModuleHandleW(nullptr);
     logMessage(L"helper dll (in-module) %p", self);
-    using RegisterNativesFn = unsigned char(__cdecl*)(JNIEnv*, HMODULE, void (*)(const wchar_t*, ...));
-    auto registerNatives =
+    // Looked up like a helper library's export, though it is the executable's own.
+    auto registerExported =
         reinterpret_cast<RegisterNativesFn>(reinterpret_cast<void*>(GetProcAddress(self, "registerNatives")));
-    if (!registerNatives) {
+    if (!registerExported) {
         logMessage(L"did not find register natives in helper dll");
         return;
     }
     if (!initFromLauncher(env, true)) return;
-    if (!registerNatives(env, self, &logError)) {
+    if (!registerExported(env, self, &logError)) {
         logMessage(L"registering helper dll failed");
         // Registration leaves the failed lookup's exception pending; the start
         // goes on without the natives, so it must not reach main as if main
@@ -104,15 +96,13 @@ void registerOwnNatives(JNIEnv* env) {
 
 // Tells the Java side which executable runs the post-exit deletion mode.
 void setDeletionHelperPath(JNIEnv* env) {
-    jclass winDel = env->FindClass("com/kelpa/runtime/util/WinDel");
+    const jni::LocalRef<jclass> winDel(env, jni::findClass(env, "com/kelpa/runtime/util/WinDel"));
     if (!winDel) {
-        env->ExceptionClear();
         logMessage(L"did not find WinDel class");
         return;
     }
-    jfieldID field = env->GetStaticFieldID(winDel, "externalExecutable", "Ljava/lang/String;");
+    jfieldID field = jni::findStaticField(env, winDel.get(), "externalExecutable", "Ljava/lang/String;");
     if (!field) {
-        env->ExceptionClear();
         logMessage(L"did not find WinDel field");
         return;
     }
@@ -121,40 +111,36 @@ void setDeletionHelperPath(JNIEnv* env) {
         logMessage(L"could not get module name for WinDel");
         return;
     }
-    jstring path = newString(env, module);
+    const jni::LocalRef<jstring> path(env, jni::newString(env, module));
     if (!path) {
         logMessage(L"could not create string for WinDel");
         return;
     }
-    env->SetStaticObjectField(winDel, field, path);
+    env->SetStaticObjectField(winDel.get(), field, path.get());
 }
 
 void setModuleNameProperty(JNIEnv* env) {
-    jclass system = env->FindClass("java/lang/System");
+    // Released in the reverse order of their making: name, value, class.
+    const jni::LocalRef<jclass> system(env, jni::findClass(env, "java/lang/System"));
     if (!system) {
-        env->ExceptionClear();
         logMessage(L"could not get system class");
         return;
     }
-    jmethodID setProperty =
-        env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    jmethodID setProperty = jni::findStaticMethod(env, system.get(), "setProperty",
+                                                  "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
     if (!setProperty) {
-        env->ExceptionClear();
         logMessage(L"could not get method for module name init");
         return;
     }
     const wstring& longPath = getExecutableLongPath();
-    jstring value = newString(env, longPath);
-    jstring name = env->NewStringUTF("kelpa.moduleName");
+    const jni::LocalRef<jstring> value(env, jni::newString(env, longPath));
+    const jni::LocalRef<jstring> name(env, jni::newStringUtf(env, "kelpa.moduleName"));
     if (!value || !name) {
         logMessage(L"could not create string for init module name");
         return;
     }
     logMessage(L"setting kelpa.moduleName to %s", longPath.c_str());
-    env->CallStaticObjectMethod(system, setProperty, name, value);
-    env->DeleteLocalRef(name);
-    env->DeleteLocalRef(value);
-    env->DeleteLocalRef(system);
+    env->CallStaticObjectMethod(system.get(), setProperty, name.get(), value.get());
 }
 
 // A configured log file name: expanded, then made absolute and full (case
@@ -187,6 +173,8 @@ bool callMain(JNIEnv* env, const ArgumentVector& words) {
     for (char& c : className)
         if (c == '.') c = '/';
     logMessage(L"main class: %S", className.c_str());
+    // Plain lookups, not jni::findClass: a missing class or main ends the
+    // launcher with its message, so nothing is cleared first.
     jclass launcher = env->FindClass(className.c_str());
     if (!launcher) {
         logError(L"could not find main class");
@@ -204,11 +192,10 @@ bool callMain(JNIEnv* env, const ArgumentVector& words) {
         stringClass ? env->NewObjectArray(static_cast<jsize>(arguments.size()), stringClass, nullptr) : nullptr;
     if (!array) fatalInternalError("paramArray");
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        jstring argument = newString(env, arguments[i]);
+        const jni::LocalRef<jstring> argument(env, jni::newString(env, arguments[i]));
         if (!argument) fatalInternalError("jstr");
         logMessage(L"param %d: %s", static_cast<int>(i), arguments[i].c_str());
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), argument);
-        env->DeleteLocalRef(argument);
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), argument.get());
     }
     logMessage(L"calling main");
     env->CallStaticVoidMethod(launcher, main, array);
@@ -228,12 +215,8 @@ bool reportJavaException(JNIEnv* env, bool describe) {
     if (jclass object = env->FindClass("java/lang/Object")) {
         if (jmethodID toString = env->GetMethodID(object, "toString", "()Ljava/lang/String;")) {
             if (auto text = static_cast<jstring>(env->CallObjectMethod(exception, toString))) {
-                if (const jchar* chars = env->GetStringChars(text, nullptr)) {
-                    const wstring message(reinterpret_cast<const wchar_t*>(chars),
-                                          static_cast<std::size_t>(env->GetStringLength(text)));
-                    env->ReleaseStringChars(text, chars);
-                    logError(L"%s", message.c_str());
-                }
+                const jni::JavaString message(env, text);
+                if (!message.isNull()) logError(L"%s", message.get());
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "jvm/jvm_registry.h"
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "jvm/java_probe.h"
@@ -8,6 +9,7 @@
 #include "launcher/config_store.h"
 #include "launcher/exe_path.h"
 #include "launcher/log.h"
+#include "launcher/registry_win.h"
 #include "launcher/win_handles.h"
 
 namespace {
@@ -27,41 +29,28 @@ wstring keyName(std::string name) {
     return toWide(name);
 }
 
-UniqueRegKey openKey(HKEY root, const wstring& name, REGSAM access) {
-    UniqueRegKey key;
-    // A failed open leaves no key to close, whatever the output holds.
-    if (RegOpenKeyExW(root, name.c_str(), 0, access, key.put()) != ERROR_SUCCESS) key.release();
-    return key;
+UniqueRegKey openForReading(HKEY root, const wstring& name) {
+    return registry::openKey({root, name.c_str()}, registry::Access::read);
 }
 
 // A string value of at most `limit` bytes of UTF-16 (a missing terminating
 // zero is added), converted to the 8-bit file code page; false when it is
 // missing, not a string, too long or not representable in the code page.
 bool readString(HKEY key, const wchar_t* value, std::size_t limit, std::string& out) {
-    std::vector<wchar_t> buffer(limit / sizeof(wchar_t) + 1, L'\0');
-    DWORD type = 0;
-    DWORD size = static_cast<DWORD>(limit);
-    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
-        return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
-    wstring text(buffer.data(), size / sizeof(wchar_t));
-    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    const std::optional<wstring> text = registry::readString(key, value, limit);
+    if (!text) return false;
     bool lost = false;
-    out = toFileCodePage(text, lost);
+    out = toFileCodePage(*text, lost);
     return !lost;
 }
 
-// Subkey names of a key, at most 6,000 characters each.
+// Subkey names of a key in the file code page; names the code page cannot
+// hold are left out, and a failed enumeration gives none.
 std::vector<std::string> subkeyNames(HKEY key) {
     std::vector<std::string> names;
-    std::vector<wchar_t> name(kTextLimit);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(name.size());
-        const LONG result = RegEnumKeyExW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result != ERROR_SUCCESS) continue;
+    for (const wstring& name : registry::subKeyNames(key).value_or(std::vector<wstring>{})) {
         bool lost = false;
-        const std::string narrow = toFileCodePage(wstring(name.data(), length), lost);
+        const std::string narrow = toFileCodePage(name, lost);
         if (!lost) names.push_back(narrow);
     }
     return names;
@@ -74,10 +63,9 @@ struct Candidate {
 
 // "JavaHome" of <vendor key>\<version>, derived and checked without pre-release
 // versions, with the cache.
-bool tryVendorVersion(const wchar_t* vendorKey, const std::string& version, const VersionRange& range,
-                      Candidate& out) {
+bool tryVendorVersion(const wchar_t* vendorKey, const std::string& version, const VersionRange& range, Candidate& out) {
     if (version.empty()) return false;
-    UniqueRegKey key = openKey(HKEY_LOCAL_MACHINE, wstring(vendorKey) + L"\\" + toWide(version), KEY_READ);
+    UniqueRegKey key = openForReading(HKEY_LOCAL_MACHINE, wstring(vendorKey) + L"\\" + toWide(version));
     std::string home;
     if (!key || !readString(key.get(), L"JavaHome", kTextLimit, home)) return false;
     key.reset();
@@ -90,7 +78,7 @@ bool tryVendorVersion(const wchar_t* vendorKey, const std::string& version, cons
 
 // "CurrentVersion" of a vendor key when it passes the coarse check, else "".
 std::string currentVersionInRange(const wchar_t* vendorKey, const VersionRange& range) {
-    UniqueRegKey key = openKey(HKEY_LOCAL_MACHINE, vendorKey, KEY_READ);
+    UniqueRegKey key = openForReading(HKEY_LOCAL_MACHINE, vendorKey);
     std::string version;
     if (!key || !readString(key.get(), L"CurrentVersion", kCurrentVersionLimit, version)) return {};
     return keyNameInRange(version, range) ? version : std::string();
@@ -98,10 +86,10 @@ std::string currentVersionInRange(const wchar_t* vendorKey, const VersionRange& 
 
 // The current versions of a JDK key and its JRE key: the JDK's is taken only
 // when greater than the JRE's.
-bool tryCurrentVersionPair(const wchar_t* jdkKey, const wchar_t* jreKey, const VersionRange& range,
-                           Candidate& out) {
+bool tryCurrentVersionPair(const wchar_t* jdkKey, const wchar_t* jreKey, const VersionRange& range, Candidate& out) {
     const std::string jdkVersion = currentVersionInRange(jdkKey, range);
-    const std::string jreVersion = getConfigInt(config::kJdkRequired) != 0 ? std::string() : currentVersionInRange(jreKey, range);
+    const std::string jreVersion =
+        getConfigInt(config::kJdkRequired) != 0 ? std::string() : currentVersionInRange(jreKey, range);
     if (versionGreater(jdkVersion, jreVersion)) return tryVendorVersion(jdkKey, jdkVersion, range, out);
     return tryVendorVersion(jreKey, jreVersion, range, out);
 }
@@ -110,7 +98,7 @@ bool tryCurrentVersionPair(const wchar_t* jdkKey, const wchar_t* jreKey, const V
 bool tryAllVersions(const wchar_t* vendorKey, const VersionRange& range, Candidate& out) {
     std::vector<std::string> names;
     {
-        UniqueRegKey key = openKey(HKEY_LOCAL_MACHINE, vendorKey, KEY_READ);
+        UniqueRegKey key = openForReading(HKEY_LOCAL_MACHINE, vendorKey);
         if (!key) return false;
         names = subkeyNames(key.get());
     }
@@ -135,7 +123,7 @@ bool searchVendorKeys(const VersionRange& range, Candidate& out) {
 bool searchLocatedList(HKEY hive, const VersionRange& range, Candidate& out) {
     std::vector<std::string> names;
     {
-        UniqueRegKey key = openKey(hive, keyName(kLocatedJvmsKey), KEY_READ);
+        UniqueRegKey key = openForReading(hive, keyName(kLocatedJvmsKey));
         if (!key) return false;
         names = subkeyNames(key.get());
     }
@@ -155,15 +143,11 @@ bool searchLocatedList(HKEY hive, const VersionRange& range, Candidate& out) {
 // The installation list value of this application, in the default registry
 // view and then in the 32-bit one.
 bool readInstallations(HKEY hive, const std::string& appId, std::string& list) {
-    LONG openError = ERROR_SUCCESS;
+    LSTATUS openError = ERROR_SUCCESS;
     bool opened = false;
     for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_32KEY)}) {
-        UniqueRegKey key;
-        openError = RegOpenKeyExW(hive, kInstallationsKey, 0, KEY_READ | view, key.put());
-        if (openError != ERROR_SUCCESS) {
-            key.release();
-            continue;
-        }
+        UniqueRegKey key = registry::openKey({hive, kInstallationsKey, view}, registry::Access::read, &openError);
+        if (!key) continue;
         opened = true;
         if (readString(key.get(), toWide(appId).c_str(), kTextLimit, list) && !list.empty()) return true;
     }
@@ -174,12 +158,13 @@ bool readInstallations(HKEY hive, const std::string& appId, std::string& list) {
 }  // namespace
 
 bool readCachedVersion(const std::string& javaExecutable, const FILETIME& lastWrite, std::string& version) {
-    UniqueRegKey key = openKey(HKEY_CURRENT_USER, toWide(jvmCacheKeyName(javaExecutable)), KEY_READ);
+    UniqueRegKey key = openForReading(HKEY_CURRENT_USER, toWide(jvmCacheKeyName(javaExecutable)));
     if (!key) return false;
-    BYTE stored[16];
-    DWORD size = sizeof stored;
-    if (RegQueryValueExW(key.get(), L"LastWriteTime", nullptr, nullptr, stored, &size) != ERROR_SUCCESS) return false;
-    if (size != sizeof lastWrite || std::memcmp(stored, &lastWrite, sizeof lastWrite) != 0) return false;
+    // Read with room for more than a FILETIME, so longer data is not mistaken for one.
+    const std::optional<registry::Value> stored = registry::queryValue(key.get(), L"LastWriteTime", 16);
+    if (!stored || stored->data.size() != sizeof lastWrite ||
+        std::memcmp(stored->data.data(), &lastWrite, sizeof lastWrite) != 0)
+        return false;
     std::string cached;
     if (!readString(key.get(), L"Version", kTextLimit, cached)) return false;
     if (!isTrustedCachedVersion(cached)) return false;
@@ -188,17 +173,11 @@ bool readCachedVersion(const std::string& javaExecutable, const FILETIME& lastWr
 }
 
 void writeCachedVersion(const std::string& javaExecutable, const FILETIME& lastWrite, const std::string& version) {
-    UniqueRegKey key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, toWide(jvmCacheKeyName(javaExecutable)).c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
-        key.release();
-        return;
-    }
-    RegSetValueExW(key.get(), L"LastWriteTime", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&lastWrite),
-                   sizeof lastWrite);
-    const wstring wide = toWide(version);
-    RegSetValueExW(key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.data()),
-                   static_cast<DWORD>(wide.size() * sizeof(wchar_t)));
+    const wstring name = toWide(jvmCacheKeyName(javaExecutable));
+    UniqueRegKey key = registry::openKey({HKEY_CURRENT_USER, name.c_str()}, registry::Access::create);
+    if (!key) return;
+    registry::writeBinary(key.get(), L"LastWriteTime", &lastWrite, sizeof lastWrite);
+    registry::writeString(key.get(), L"Version", toWide(version), registry::Terminator::nulOmitted);
 }
 
 bool checkRegistry(const VersionRange& range, std::string& javaExecutable, std::string& version) {
@@ -261,11 +240,6 @@ bool checkPreviousInstallation(HKEY hive, const VersionRange& range, std::string
 
 void registerLocatedJvm(const std::string& javaExecutable) {
     const wstring name = toWide(locatedJvmKeyName(javaExecutable));
-    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-        UniqueRegKey key;
-        if (RegCreateKeyExW(hive, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) ==
-            ERROR_SUCCESS)
-            return;
-        key.release();
-    }
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        if (registry::createKey({hive, name.c_str()})) return;
 }

@@ -3,73 +3,75 @@
 // Not built yet: each one says so on standard output and returns its
 // failure value, so the Java side never mistakes it for a success.
 #include "natives/native_bridge.h"
+#include "natives/native_prototypes.h"
 
 extern "C" {
 
-jlong JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_getInvalidHandle0(JNIEnv*, jclass) {
+jlong JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, getInvalidHandle0)(JNIEnv*, jclass) {
     reportNotAvailable("Win32CommunicationBackend.getInvalidHandle0");
     return -1;
 }
 
-jlong JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_createListener0(JNIEnv*, jclass, jstring) {
+jlong JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, createListener0)(JNIEnv*, jclass, jstring) {
     reportNotAvailable("Win32CommunicationBackend.createListener0");
     return -1;
 }
 
-jbyteArray JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_readDataBlock0(JNIEnv*, jclass, jlong) {
+jbyteArray JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, readDataBlock0)(JNIEnv*, jclass, jlong) {
     reportNotAvailable("Win32CommunicationBackend.readDataBlock0");
     return nullptr;
 }
 
-jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_writeDataBlock0(JNIEnv*, jclass, jlong, jbyteArray) {
+jboolean JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, writeDataBlock0)(JNIEnv*, jclass, jlong, jbyteArray) {
     reportNotAvailable("Win32CommunicationBackend.writeDataBlock0");
     return JNI_FALSE;
 }
 
-jlong JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_connectClient0(JNIEnv*, jclass, jstring) {
+jlong JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, connectClient0)(JNIEnv*, jclass, jstring) {
     reportNotAvailable("Win32CommunicationBackend.connectClient0");
     return -1;
 }
 
-jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_connectNamedPipe0(JNIEnv*, jclass, jlong) {
+jboolean JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, connectNamedPipe0)(JNIEnv*, jclass, jlong) {
     reportNotAvailable("Win32CommunicationBackend.connectNamedPipe0");
     return JNI_FALSE;
 }
 
-void JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_disconnectNamedPipe0(JNIEnv*, jclass, jlong) {
+void JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, disconnectNamedPipe0)(JNIEnv*, jclass, jlong) {
     reportNotAvailable("Win32CommunicationBackend.disconnectNamedPipe0");
 }
 
-void JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_closeHandle0(JNIEnv*, jclass, jlong) {
+void JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, closeHandle0)(JNIEnv*, jclass, jlong) {
     reportNotAvailable("Win32CommunicationBackend.closeHandle0");
 }
 
-jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_isProcessAlive0(JNIEnv*, jclass, jint) {
+jboolean JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, isProcessAlive0)(JNIEnv*, jclass, jint) {
     reportNotAvailable("Win32CommunicationBackend.isProcessAlive0");
     return JNI_FALSE;
 }
 
-jint JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32CommunicationBackend_getCurrentProcessId0(JNIEnv*, jclass) {
+jint JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, getCurrentProcessId0)(JNIEnv*, jclass) {
     reportNotAvailable("Win32CommunicationBackend.getCurrentProcessId0");
     return -1;
 }
 
-jint JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32Proxy_getIEConfig0(JNIEnv*, jclass, jobjectArray) {
+jint JNICALL NATIVE_FUNCTION(Win32Proxy, getIEConfig0)(JNIEnv*, jclass, jobjectArray) {
     reportNotAvailable("Win32Proxy.getIEConfig0");
     return 100000;
 }
 
-jint JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32Proxy_getDefaultConfig0(JNIEnv*, jclass, jobjectArray) {
+jint JNICALL NATIVE_FUNCTION(Win32Proxy, getDefaultConfig0)(JNIEnv*, jclass, jobjectArray) {
     reportNotAvailable("Win32Proxy.getDefaultConfig0");
     return 100000;
 }
 
-jlong JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32Proxy_getAutoProxyConfig0(JNIEnv*, jclass, jobjectArray, jstring, jstring, jint, jint, jboolean) {
+jlong JNICALL NATIVE_FUNCTION(Win32Proxy, getAutoProxyConfig0)(JNIEnv*, jclass, jobjectArray, jstring, jstring, jint,
+                                                               jint, jboolean) {
     reportNotAvailable("Win32Proxy.getAutoProxyConfig0");
     return 100000;
 }
 
-jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_Win32Proxy_loadFunctions0(JNIEnv*, jclass) {
+jboolean JNICALL NATIVE_FUNCTION(Win32Proxy, loadFunctions0)(JNIEnv*, jclass) {
     reportNotAvailable("Win32Proxy.loadFunctions0");
     return JNI_FALSE;
 }

@@ -3,50 +3,52 @@
 // Not built yet: each one says so on standard output and returns its
 // failure value, so the Java side never mistakes it for a success.
 #include "natives/native_bridge.h"
+#include "natives/native_prototypes.h"
 
 extern "C" {
 
-jboolean JNICALL Java_com_tovrix_runtime_installer_platform_win32_ACLHandling_addACE(JNIEnv*, jclass, jstring, jboolean, jboolean, jboolean, jboolean, jboolean, jint, jstring) {
+jboolean JNICALL NATIVE_FUNCTION(ACLHandling, addACE)(JNIEnv*, jclass, jstring, jboolean, jboolean, jboolean, jboolean,
+                                                      jboolean, jint, jstring) {
     reportNotAvailable("ACLHandling.addACE");
     return JNI_FALSE;
 }
 
-jint JNICALL Java_com_tovrix_runtime_installer_platform_win32_FileVersion_compare0(JNIEnv*, jclass, jstring, jstring) {
+jint JNICALL NATIVE_FUNCTION(FileVersion, compare0)(JNIEnv*, jclass, jstring, jstring) {
     reportNotAvailable("FileVersion.compare0");
     return 3;
 }
 
-jstring JNICALL Java_com_tovrix_runtime_installer_platform_win32_FolderInfo_getSpecialFolder0(JNIEnv*, jclass, jint, jboolean) {
+jstring JNICALL NATIVE_FUNCTION(FolderInfo, getSpecialFolder0)(JNIEnv*, jclass, jint, jboolean) {
     reportNotAvailable("FolderInfo.getSpecialFolder0");
     return nullptr;
 }
 
-jstring JNICALL Java_com_tovrix_runtime_installer_platform_win32_FolderInfo_getPathFromRegistry0(JNIEnv*, jclass, jstring) {
+jstring JNICALL NATIVE_FUNCTION(FolderInfo, getPathFromRegistry0)(JNIEnv*, jclass, jstring) {
     reportNotAvailable("FolderInfo.getPathFromRegistry0");
     return nullptr;
 }
 
-jstring JNICALL Java_com_tovrix_runtime_installer_platform_win32_FolderInfo_getWindowsDirectory0(JNIEnv*, jclass) {
+jstring JNICALL NATIVE_FUNCTION(FolderInfo, getWindowsDirectory0)(JNIEnv*, jclass) {
     reportNotAvailable("FolderInfo.getWindowsDirectory0");
     return nullptr;
 }
 
-jstring JNICALL Java_com_tovrix_runtime_installer_platform_win32_FolderInfo_getSystemDirectory0(JNIEnv*, jclass) {
+jstring JNICALL NATIVE_FUNCTION(FolderInfo, getSystemDirectory0)(JNIEnv*, jclass) {
     reportNotAvailable("FolderInfo.getSystemDirectory0");
     return nullptr;
 }
 
-jint JNICALL Java_com_tovrix_runtime_installer_platform_win32_FolderInfo_getDriveType0(JNIEnv*, jclass, jstring) {
+jint JNICALL NATIVE_FUNCTION(FolderInfo, getDriveType0)(JNIEnv*, jclass, jstring) {
     reportNotAvailable("FolderInfo.getDriveType0");
     return 0;
 }
 
-jstring JNICALL Java_com_tovrix_runtime_installer_platform_win32_FolderInfo_getShortPathName0(JNIEnv*, jclass, jstring) {
+jstring JNICALL NATIVE_FUNCTION(FolderInfo, getShortPathName0)(JNIEnv*, jclass, jstring) {
     reportNotAvailable("FolderInfo.getShortPathName0");
     return nullptr;
 }
 
-jstring JNICALL Java_com_tovrix_runtime_installer_platform_win32_FolderInfo_getUniversalPathName0(JNIEnv*, jclass, jstring) {
+jstring JNICALL NATIVE_FUNCTION(FolderInfo, getUniversalPathName0)(JNIEnv*, jclass, jstring) {
     reportNotAvailable("FolderInfo.getUniversalPathName0");
     return nullptr;
 }

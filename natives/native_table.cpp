@@ -1,11 +1,7 @@
 #include "natives/native_table.h"
 
 const NativeMethodEntry kNativeMethods[] = {
-#define NATIVE_CLASS(cls)
-#define NATIVE_METHOD(cls, method, signature) {#cls, #method, signature},
-#include "natives/native_methods.inc"
-#undef NATIVE_CLASS
-#undef NATIVE_METHOD
+#include "natives/native_table_entries.inc"
 };
 
 const std::size_t kNativeMethodCount = sizeof kNativeMethods / sizeof kNativeMethods[0];

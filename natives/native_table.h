@@ -1,13 +1,17 @@
-// The registration table: every class with natives and its methods, in
-// registration order, built from the one list in native_methods.inc.
+// The registration table: every native, class by class in registration
+// order, with the name it is exported under in this build.  The entries are
+// generated from the one list, natives/native_methods.inc, by
+// natives/native_list.py (which alone counts the stdcall argument bytes).
 #pragma once
 
 #include <cstddef>
 
 struct NativeMethodEntry {
-    const char* className;  // simple name inside the natives package
-    const char* method;
-    const char* signature;
+    const char* classPath;   // "com/tovrix/runtime/installer/platform/win32/Registry"
+    const char* method;      // "getValue0"
+    const char* signature;   // its JNI signature
+    const char* exportName;  // "_Java_..._Registry_getValue0@24" on i686, the JNI symbol on x86_64
+    const char* jniSymbol;   // "Java_..._Registry_getValue0"
 };
 
 extern const NativeMethodEntry kNativeMethods[];

@@ -21,23 +21,23 @@ void appendChars(Bytes& out, std::u16string_view text) {
 
 std::optional<Root> rootForCode(int code) {
     switch (code) {
-    case 1: return Root::classesRoot;
-    case 2: return Root::currentUser;
-    case 3: return Root::localMachine;
-    case 4: return Root::users;
-    case 5: return Root::currentConfig;
-    default: return std::nullopt;
+        case 1: return Root::classesRoot;
+        case 2: return Root::currentUser;
+        case 3: return Root::localMachine;
+        case 4: return Root::users;
+        case 5: return Root::currentConfig;
+        default: return std::nullopt;
     }
 }
 
 std::optional<std::uint32_t> typeForCode(int code) {
     switch (code) {
-    case 1: return kTypeString;
-    case 2: return kTypeDword;
-    case 3: return kTypeMultiString;
-    case 4: return kTypeBinary;
-    case 5: return kTypeExpandString;
-    default: return std::nullopt;
+        case 1: return kTypeString;
+        case 2: return kTypeDword;
+        case 3: return kTypeMultiString;
+        case 4: return kTypeBinary;
+        case 5: return kTypeExpandString;
+        default: return std::nullopt;
     }
 }
 
@@ -102,22 +102,6 @@ Bytes MultiStringBuilder::finish() const {
     appendChars(out, text_);
     appendChars(out, std::u16string_view(u"", 1));
     return out;
-}
-
-bool namesKeyBelowRoot(const char16_t* path) {
-    if (!path) return false;
-    for (; *path; ++path)
-        if (*path != u'\\') return true;
-    return false;
-}
-
-KeyPathParts splitKeyPath(std::u16string_view path) {
-    const std::size_t end = path.find_last_not_of(u'\\');
-    if (end == std::u16string_view::npos) return {};
-    path = path.substr(0, end + 1);
-    const std::size_t slash = path.rfind(u'\\');
-    if (slash == std::u16string_view::npos) return {std::u16string(), std::u16string(path)};
-    return {std::u16string(path.substr(0, slash)), std::u16string(path.substr(slash + 1))};
 }
 
 }  // namespace registry

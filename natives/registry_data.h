@@ -1,7 +1,8 @@
 // The registry natives' decisions that need no Windows: the Java side's root,
 // view and type codes, the 100,000-byte value buffer with its cutting and
-// refusing rules, REG_SZ and REG_MULTI_SZ data in both directions, and sub-key
-// paths.  Text is UTF-16 as char16_t (wchar_t on Windows has the same layout).
+// refusing rules, and REG_SZ and REG_MULTI_SZ data in both directions (key
+// paths are launcher/registry_path.h).  Text is UTF-16 as char16_t (wchar_t
+// on Windows has the same layout).
 #pragma once
 
 #include <cstddef>
@@ -78,17 +79,5 @@ public:
 private:
     std::u16string text_;
 };
-
-// Whether a sub-key path names a key below the root.  Null, empty and
-// backslash-only paths name the root itself.
-bool namesKeyBelowRoot(const char16_t* path);
-
-// A sub-key path split at its last backslash (trailing backslashes ignored):
-// "A\B\C" gives parent "A\B" and leaf "C"; "C" gives an empty parent.
-struct KeyPathParts {
-    std::u16string parent;
-    std::u16string leaf;
-};
-KeyPathParts splitKeyPath(std::u16string_view path);
 
 }  // namespace registry

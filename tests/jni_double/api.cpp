@@ -70,9 +70,11 @@ void Environment::declareNative(const std::string& className, const std::string&
 
 void Environment::declareNativesFromTable() {
     const std::string package = std::string(kNativePackage) + "/";
+#define NATIVE_PACKAGE(path)
 #define NATIVE_CLASS(cls) declareClass(package + #cls);
 #define NATIVE_METHOD(cls, method, signature) declareNative(package + #cls, #method, signature);
 #include "natives/native_methods.inc"
+#undef NATIVE_PACKAGE
 #undef NATIVE_CLASS
 #undef NATIVE_METHOD
 }
@@ -288,9 +290,7 @@ std::string Environment::describe(jobject object) const {
     return impl_->describeValue('L', value);
 }
 
-jthrowable Environment::pendingException() const {
-    return static_cast<jthrowable>(impl_->ref(impl_->pending));
-}
+jthrowable Environment::pendingException() const { return static_cast<jthrowable>(impl_->ref(impl_->pending)); }
 
 void Environment::setPendingException(jthrowable exception) {
     impl_->pending = impl_->deref(exception, "setPendingException");
@@ -321,6 +321,9 @@ const InitArgs& Environment::initArgs() const { return impl_->initArgs; }
 bool Environment::created() const { return impl_->created; }
 bool Environment::destroyed() const { return impl_->destroyed; }
 int Environment::deletedLocalRefs() const { return impl_->deletedLocalRefs; }
+int Environment::liveLocalRefs() const { return impl_->liveLocalRefs; }
+int Environment::peakLocalRefs() const { return impl_->peakLocalRefs; }
+void Environment::resetPeakLocalRefs() { impl_->peakLocalRefs = impl_->liveLocalRefs; }
 int Environment::unreleasedBuffers() const { return static_cast<int>(impl_->loans.size()); }
 
 const std::vector<std::string>& Environment::record() const { return impl_->record; }

@@ -203,6 +203,7 @@ jobject Environment::Impl::ref(Object* object) {
     if (!object) return nullptr;
     refs.push_back(std::make_unique<Ref>(Ref{object, false}));
     liveRefs.insert(refs.back().get());
+    peakLocalRefs = std::max(peakLocalRefs, ++liveLocalRefs);
     return reinterpret_cast<jobject>(refs.back().get());
 }
 
@@ -253,10 +254,8 @@ void Environment::Impl::checkPending(const char* function) {
 std::string Environment::Impl::describe(const Object* object) const {
     if (!object) return "null";
     switch (object->kind) {
-        case Kind::String:
-            return quoted(object->text);
-        case Kind::Class:
-            return "<class " + object->info->name + ">";
+        case Kind::String: return quoted(object->text);
+        case Kind::Class: return "<class " + object->info->name + ">";
         case Kind::ObjectArray: {
             std::string out = "{";
             for (std::size_t i = 0; i < object->elements.size(); ++i)
@@ -273,8 +272,7 @@ std::string Environment::Impl::describe(const Object* object) const {
             }
             return out + "}";
         }
-        case Kind::Instance:
-            break;
+        case Kind::Instance: break;
     }
     return "<" + object->cls->name + "#" + std::to_string(object->id) + ">";
 }
@@ -322,8 +320,7 @@ std::wstring Environment::Impl::toStringOf(const Object* object) const {
         case Kind::Instance:
             if (!object->text.empty()) return object->text;
             break;
-        default:
-            break;
+        default: break;
     }
     return std::wstring(className.begin(), className.end());
 }

@@ -40,13 +40,13 @@ enum class Kind { Class, String, ObjectArray, PrimitiveArray, Instance };
 // collected); what JNI hands out are references to them (struct Ref).
 struct Object {
     Kind kind = Kind::Instance;
-    int id = 0;                  // creation order, shown as "#id"
-    ClassInfo* cls = nullptr;    // the object's class
-    ClassInfo* info = nullptr;   // Kind::Class: the class it stands for
-    std::wstring text;           // String: its characters; Instance: its toString ("" = default)
-    std::string elementClass;    // ObjectArray
+    int id = 0;                 // creation order, shown as "#id"
+    ClassInfo* cls = nullptr;   // the object's class
+    ClassInfo* info = nullptr;  // Kind::Class: the class it stands for
+    std::wstring text;          // String: its characters; Instance: its toString ("" = default)
+    std::string elementClass;   // ObjectArray
     std::vector<Object*> elements;
-    char elementType = 0;        // PrimitiveArray: 'Z', 'B', 'C', 'S', 'I', 'J', 'F', 'D'
+    char elementType = 0;  // PrimitiveArray: 'Z', 'B', 'C', 'S', 'I', 'J', 'F', 'D'
     std::vector<unsigned char> bytes;
     std::string constructorArguments;  // Instance made by NewObject
 };
@@ -56,7 +56,7 @@ struct ClassInfo {
     std::string superclass;
     std::deque<Method> methods;  // deques keep the addresses handed out as IDs
     std::deque<Field> fields;
-    Object* object = nullptr;    // the java/lang/Class object
+    Object* object = nullptr;  // the java/lang/Class object
 };
 
 // A local reference handed out through JNI.
@@ -100,6 +100,8 @@ struct Environment::Impl {
     std::set<const Field*> fieldIds;
     std::map<const void*, Loan> loans;
     int deletedLocalRefs = 0;
+    int liveLocalRefs = 0;  // handed out and not deleted
+    int peakLocalRefs = 0;  // the most live at once since the last reset
 
     Object* pending = nullptr;
     std::map<std::string, std::wstring> properties;

@@ -267,6 +267,7 @@ void JNICALL DeleteLocalRef(JNIEnv* env, jobject reference) {
     } else {
         r->deleted = true;
         ++impl.deletedLocalRefs;
+        --impl.liveLocalRefs;
     }
 }
 
@@ -308,7 +309,6 @@ jint JNICALL Throw(JNIEnv* env, jthrowable exception) {
     impl.pending = object;
     return JNI_OK;
 }
-
 
 }  // namespace
 

@@ -129,6 +129,12 @@ public:
     bool created() const;
     bool destroyed() const;
     int deletedLocalRefs() const;
+    // Local references handed out and not deleted (objects the test makes
+    // count too), and the most that were live at once since
+    // resetPeakLocalRefs: a VM guarantees a native frame only 16.
+    int liveLocalRefs() const;
+    int peakLocalRefs() const;
+    void resetPeakLocalRefs();
     // Strings and arrays whose characters or elements were taken and not released.
     int unreleasedBuffers() const;
 

@@ -132,8 +132,9 @@ TEST(JniDoubleFailures, ThrowTextAndExitCodeAreTheConfiguredOnes) {
 
     EXPECT_EQ(exitCode, 7);
     const std::vector<std::string>& record = e.record();
-    const std::size_t call = indexOf(record, "CallStaticVoidMethod \"com/kelpa/runtime/WinLauncher\" \"main\" "
-                                             "\"([Ljava/lang/String;)V\" ({\"-q\"})");
+    const std::size_t call = indexOf(record,
+                                     "CallStaticVoidMethod \"com/kelpa/runtime/WinLauncher\" \"main\" "
+                                     "\"([Ljava/lang/String;)V\" ({\"-q\"})");
     ASSERT_LT(call + 1, record.size()) << "the call is recorded before main ends the process";
     EXPECT_EQ(record[call + 1], "System.exit 7");
     EXPECT_EQ(pendingText(e), L"java.io.IOException: Datei fehlt \u00fc");
@@ -200,7 +201,7 @@ TEST(JniDoubleUnexpected, UnimplementedSlotsRecordTheirNameAndReturnZero) {
     EXPECT_EQ(env->NewGlobalRef(text), nullptr);
     EXPECT_EQ(env->MonitorEnter(text), 0);
     EXPECT_EQ(env->GetFieldID(env->FindClass("java/lang/String"), "value", "[B"), nullptr);
-    env->CallVoidMethod(text, nullptr, 1, 2.0, text);                // the wrapper calls the V slot
+    env->CallVoidMethod(text, nullptr, 1, 2.0, text);                  // the wrapper calls the V slot
     env->functions->CallVoidMethod(env, text, nullptr, 1, 2.0, text);  // the variadic slot itself
     EXPECT_EQ(env->CallStaticLongMethod(nullptr, nullptr, 5LL), 0);
     EXPECT_EQ(env->GetStringLength(text), 1);
@@ -322,6 +323,26 @@ TEST(JniDoubleReferences, DeletedAndForeignReferencesAreErrors) {
     EXPECT_EQ(e.deletedLocalRefs(), 1);
 }
 
+// Live local references: each one handed out counts until it is deleted,
+// and the peak remembers the most at once.
+TEST(JniDoubleReferences, LiveAndPeakCountsFollowMakingAndDeleting) {
+    Environment e;
+    JNIEnv* env = e.env();
+    const int before = e.liveLocalRefs();
+    jstring a = env->NewString(reinterpret_cast<const jchar*>(u"a"), 1);
+    jstring b = env->NewString(reinterpret_cast<const jchar*>(u"b"), 1);
+    EXPECT_EQ(e.liveLocalRefs(), before + 2);
+    env->DeleteLocalRef(a);
+    env->DeleteLocalRef(a);  // an error, not a second release
+    EXPECT_EQ(e.liveLocalRefs(), before + 1);
+    EXPECT_EQ(e.peakLocalRefs(), before + 2);
+    e.resetPeakLocalRefs();
+    EXPECT_EQ(e.peakLocalRefs(), before + 1);
+    env->DeleteLocalRef(b);
+    EXPECT_EQ(e.liveLocalRefs(), before);
+    EXPECT_EQ(e.peakLocalRefs(), before + 1);
+}
+
 // The variadic, V and A forms read the same arguments and record the same line.
 TEST(JniDoubleRecord, CallsShowTheirArgumentsInAllThreeForms) {
     Environment e;
@@ -401,8 +422,8 @@ TEST(JniDoubleConfiguration, ParsesEveryKeyAndNamesBadLines) {
     ASSERT_EQ(good.members.size(), 3u);
     EXPECT_EQ(good.members[2].kind + " " + good.members[2].name + " " + good.members[2].signature, "native n (I)Z");
 
-    const jni_double::Configuration bad = jni_double::parseConfiguration(
-        "record=a\nrecord=b\nnonsense\nstatic=a/C run\ncolour=red\ndefaults=maybe\n");
+    const jni_double::Configuration bad =
+        jni_double::parseConfiguration("record=a\nrecord=b\nnonsense\nstatic=a/C run\ncolour=red\ndefaults=maybe\n");
     EXPECT_EQ(bad.errors, (std::vector<std::string>{
                               "line 2: record given twice",
                               "line 3: no \"=\" in nonsense",

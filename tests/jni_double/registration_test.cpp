@@ -13,10 +13,9 @@
 #include <vector>
 
 #include "jvm/java_vm_launcher.h"
+#include "natives/registration.h"
 #include "tests/jni_double/jni_double.h"
 #include "tests/unit/log_capture.h"
-
-extern "C" unsigned char __cdecl registerNatives(JNIEnv* env, HMODULE module, void (*log)(const wchar_t*, ...));
 
 using jni_double::Environment;
 
@@ -31,9 +30,11 @@ struct Native {
     std::string signature;
 };
 const std::vector<Native> kTable = {
+#define NATIVE_PACKAGE(path)
 #define NATIVE_CLASS(cls)
 #define NATIVE_METHOD(cls, method, signature) {kPackage + #cls, #method, signature},
 #include "natives/native_methods.inc"
+#undef NATIVE_PACKAGE
 #undef NATIVE_CLASS
 #undef NATIVE_METHOD
 };
@@ -116,8 +117,8 @@ TEST_F(Registration, BoundFunctionsAreTheExportsOfTheirNames) {
         int bytes;
     };
     const Case cases[] = {
-        {"FolderInfo", "getSpecialFolder0", 16},     {"Misc", "setForegroundWindow0", 16},
-        {"Misc", "terminateProcesses0", 20},         {"VistaFileChooser", "displayDialog0", 68},
+        {"FolderInfo", "getSpecialFolder0", 16},    {"Misc", "setForegroundWindow0", 16},
+        {"Misc", "terminateProcesses0", 20},        {"VistaFileChooser", "displayDialog0", 68},
         {"Win32Proxy", "getAutoProxyConfig0", 32},  {"ShellLink", "uninitialize", 8},
         {"Win32Services", "getServiceBinary0", 12},
     };
@@ -260,7 +261,8 @@ TEST(JvmDoubleDll, ReadsItsConfigurationAndWritesTheRecordAsItGoes) {
     }
     std::string configLine = "config \"";
     for (char c : config) configLine += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    EXPECT_EQ(content, configLine + "\"\n"
+    EXPECT_EQ(content, configLine +
+                           "\"\n"
                            "JNI_CreateJavaVM version=0x00010002 nOptions=1 ignoreUnrecognized=true\n"
                            "option 0 \"-Dk=v\"\n"
                            "JNI_CreateJavaVM -> 0\n"
@@ -268,6 +270,7 @@ TEST(JvmDoubleDll, ReadsItsConfigurationAndWritesTheRecordAsItGoes) {
                            "pending <java/lang/NoClassDefFoundError#N> "
                            "\"java.lang.NoClassDefFoundError: com/kelpa/runtime/util/WinDel\"\n"
                            "warning FindClass called with pending <java/lang/NoClassDefFoundError#N>\n"
-                           "FindClass \"" + kPackage + "Common\" -> <class " + kPackage + "Common>\n");
+                           "FindClass \"" +
+                           kPackage + "Common\" -> <class " + kPackage + "Common>\n");
     DeleteFileA(config.c_str());
 }

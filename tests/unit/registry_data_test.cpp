@@ -22,15 +22,15 @@ Bytes utf16le(const std::u16string& text) {
 
 TEST(RegistryCodes, RootsAndTypesOfTheJavaSide) {
     const std::vector<std::pair<int, std::optional<Root>>> roots = {
-        {0, std::nullopt},          {1, Root::classesRoot}, {2, Root::currentUser}, {3, Root::localMachine},
-        {4, Root::users},           {5, Root::currentConfig}, {6, std::nullopt},    {-1, std::nullopt},
-        {0x80000001, std::nullopt},
+        {0, std::nullopt},       {1, Root::classesRoot}, {2, Root::currentUser},
+        {3, Root::localMachine}, {4, Root::users},       {5, Root::currentConfig},
+        {6, std::nullopt},       {-1, std::nullopt},     {0x80000001, std::nullopt},
     };
     for (const auto& [code, root] : roots) EXPECT_EQ(rootForCode(code), root) << "root code " << code;
 
     // The Java codes differ from the registry's numbers: 2 is REG_DWORD (4), 4 is REG_BINARY (3).
     const std::vector<std::pair<int, std::optional<std::uint32_t>>> types = {
-        {0, std::nullopt}, {1, 1u}, {2, 4u}, {3, 7u}, {4, 3u}, {5, 2u}, {6, std::nullopt}, {7, std::nullopt},
+        {0, std::nullopt},  {1, 1u}, {2, 4u}, {3, 7u}, {4, 3u}, {5, 2u}, {6, std::nullopt}, {7, std::nullopt},
         {11, std::nullopt},
     };
     for (const auto& [code, type] : types) EXPECT_EQ(typeForCode(code), type) << "type code " << code;
@@ -44,10 +44,10 @@ TEST(RegistryStrings, ReadKeepsEverythingButOneTrailingNul) {
     Bytes oddSize = utf16le(u"ab\0"s);
     oddSize.push_back(0x41);  // a half character at the end is not read
     const std::vector<Case> cases = {
-        {utf16le(u"abc"), u"abc"},               // stored without its NUL
+        {utf16le(u"abc"), u"abc"},  // stored without its NUL
         {utf16le(u"abc\0"s), u"abc"},
-        {utf16le(u"abc\0\0"s), u"abc\0"s},       // a second trailing NUL stays
-        {utf16le(u"a\0b\0"s), u"a\0b"s},         // inner NULs stay
+        {utf16le(u"abc\0\0"s), u"abc\0"s},  // a second trailing NUL stays
+        {utf16le(u"a\0b\0"s), u"a\0b"s},    // inner NULs stay
         {{}, u""},
         {utf16le(u"\0"s), u""},
         {oddSize, u"ab"},
@@ -82,11 +82,11 @@ TEST(RegistryMultiStrings, ReadSplitsAtNulsUpToTheClosingOne) {
     const std::vector<Case> cases = {
         {utf16le(u"a\0\0c\0\0"s), {u"a", u"", u"c"}},  // an empty middle element
         {utf16le(u"one\0two\0\0"s), {u"one", u"two"}},
-        {utf16le(u"\0"s), {}},                          // the empty list
+        {utf16le(u"\0"s), {}},  // the empty list
         {{}, {}},
         {utf16le(u"\0\0"s), {u""}},
-        {utf16le(u"a\0"s), {u"a"}},                     // no closing NUL
-        {utf16le(u"a\0b"s), {u"a", u"b"}},              // the last string ends with the data
+        {utf16le(u"a\0"s), {u"a"}},         // no closing NUL
+        {utf16le(u"a\0b"s), {u"a", u"b"}},  // the last string ends with the data
         {utf16le(u"a\0bc"s), {u"a", u"bc"}},
         {utf16le(u"ab"), {u"ab"}},
         {oddSize, {u"ab"}},
@@ -133,28 +133,6 @@ TEST(RegistryNumbersAndBytes, DwordIsLittleEndianSignedAndBinaryIsCut) {
     EXPECT_EQ(encodeBinary(big.data(), big.size()).size(), kValueBufferBytes);
     EXPECT_EQ(encodeBinary(big.data(), 3), (Bytes{7, 7, 7}));
     EXPECT_TRUE(encodeBinary(big.data(), 0).empty());
-}
-
-TEST(RegistryKeyPaths, RootItselfAndLastElement) {
-    EXPECT_FALSE(namesKeyBelowRoot(nullptr));
-    for (const char16_t* root : {u"", u"\\", u"\\\\"}) EXPECT_FALSE(namesKeyBelowRoot(root));
-    for (const char16_t* below : {u"a", u"\\a", u"SOFTWARE\\x", u"a\\"}) EXPECT_TRUE(namesKeyBelowRoot(below));
-
-    struct Case {
-        std::u16string path, parent, leaf;
-    };
-    const std::vector<Case> cases = {
-        {u"SOFTWARE\\a\\b", u"SOFTWARE\\a", u"b"},
-        {u"SOFTWARE\\a\\b\\\\", u"SOFTWARE\\a", u"b"},
-        {u"leaf", u"", u"leaf"},
-        {u"\\leaf", u"", u"leaf"},
-        {u"\\", u"", u""},
-    };
-    for (const Case& c : cases) {
-        const KeyPathParts parts = splitKeyPath(c.path);
-        EXPECT_EQ(parts.parent, c.parent);
-        EXPECT_EQ(parts.leaf, c.leaf);
-    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The Registry natives through the JNI test double, under Wine, on keys below
 // a sandbox of their own in HKEY_CURRENT_USER: the Java objects each value
 // type gives and takes, and the refusal of value objects that do not match
-// their type code, without JNI misuse or a pending exception.  (Keys,
+// their type code, and long string arrays within a local frame, without JNI
+// misuse or a pending exception.  (Keys,
 // deletes and enumerations are covered end to end with a real JVM.)
 #include <gtest/gtest.h>
 
@@ -12,14 +13,10 @@
 #include <vector>
 
 #include "launcher/win_handles.h"
+#include "natives/native_prototypes.h"
 #include "tests/jni_double/jni_double.h"
 
-#define REGISTRY_NATIVE(name) Java_com_tovrix_runtime_installer_platform_win32_Registry_##name
-
-extern "C" {
-jobject JNICALL REGISTRY_NATIVE(getValue0)(JNIEnv*, jclass, jint, jstring, jstring, jint);
-jboolean JNICALL REGISTRY_NATIVE(setValue0)(JNIEnv*, jclass, jint, jstring, jstring, jobject, jint, jint);
-}
+#define REGISTRY_NATIVE(name) NATIVE_FUNCTION(Registry, name)
 
 namespace {
 
@@ -51,12 +48,13 @@ protected:
         // back what the constructor was given.
         e_.declareClass(kInteger);
         e_.declareMethod(kInteger, "<init>", "(I)V");
-        e_.declareMethod(kInteger, "intValue", "()I", [](jni_double::Environment& e, jobject self, const std::vector<jvalue>&) {
-            jvalue result{};
-            const std::string args = e.constructorArguments(self);  // "(<int>)"
-            result.i = args.size() > 2 ? std::stoi(args.substr(1, args.size() - 2)) : 0;
-            return result;
-        });
+        e_.declareMethod(kInteger, "intValue", "()I",
+                         [](jni_double::Environment& e, jobject self, const std::vector<jvalue>&) {
+                             jvalue result{};
+                             const std::string args = e.constructorArguments(self);  // "(<int>)"
+                             result.i = args.size() > 2 ? std::stoi(args.substr(1, args.size() - 2)) : 0;
+                             return result;
+                         });
     }
     void TearDown() override {
         key_.reset();
@@ -71,7 +69,8 @@ protected:
         return e_.newString(below.empty() ? base_ : base_ + L"\\" + below);
     }
     void write(const wchar_t* name, DWORD type, const std::vector<unsigned char>& data) {
-        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, data.data(), static_cast<DWORD>(data.size())),
+                  ERROR_SUCCESS);
     }
     RawValue read(const std::wstring& below, const wchar_t* name) {
         RawValue value;
@@ -84,7 +83,9 @@ protected:
         value.data.resize(size);
         return value;
     }
-    jobject get(const wchar_t* name) { return REGISTRY_NATIVE(getValue0)(env(), nullptr, 2, path(), e_.newString(name), 0); }
+    jobject get(const wchar_t* name) {
+        return REGISTRY_NATIVE(getValue0)(env(), nullptr, 2, path(), e_.newString(name), 0);
+    }
     jobject newInteger(jint value) {
         jclass integer = env()->FindClass(kInteger);
         return env()->NewObject(integer, env()->GetMethodID(integer, "<init>", "(I)V"), value);
@@ -144,12 +145,18 @@ TEST_F(RegistryNatives, SetValueWritesTheObjectOfItsTypeCode) {
         {L"sz", 1, [&] { return e_.newString(L"text \u4e2d"); }, {REG_SZ, utf16(L"text \u4e2d\0"s)}},
         {L"expand", 5, [&] { return e_.newString(L"%PATH%"); }, {REG_EXPAND_SZ, utf16(L"%PATH%\0"s)}},
         {L"dword", 2, [&] { return newInteger(-5); }, {REG_DWORD, {0xFB, 0xFF, 0xFF, 0xFF}}},
-        {L"multi", 3, [&] { return e_.newStringArray({L"a", L"b"}); }, {REG_MULTI_SZ, utf16(L"a\0b\0\0"s)}},
+        {L"multi",
+         3,
+         [&] {
+             return e_.newStringArray({L"a", L"b"});
+         },
+         {REG_MULTI_SZ, utf16(L"a\0b\0\0"s)}},
         {L"multi_empty", 3, [&] { return e_.newStringArray({}); }, {REG_MULTI_SZ, utf16(L"\0"s)}},
         {L"binary", 4, [&] { return e_.newByteArray(big); }, {REG_BINARY, std::vector<unsigned char>(100000, 7)}},
     };
     for (const Case& c : cases) {
-        EXPECT_TRUE(REGISTRY_NATIVE(setValue0)(env(), nullptr, 2, path(L"set"), e_.newString(c.name), c.object(), c.typeCode, 0))
+        EXPECT_TRUE(REGISTRY_NATIVE(setValue0)(env(), nullptr, 2, path(L"set"), e_.newString(c.name), c.object(),
+                                               c.typeCode, 0))
             << "type code " << c.typeCode;
         EXPECT_TRUE(read(L"set", c.name) == c.expected) << "type code " << c.typeCode;
     }
@@ -168,10 +175,19 @@ TEST_F(RegistryNatives, SetValueRefusesAnObjectThatDoesNotMatchItsTypeCode) {
         {1, [&] { return newInteger(5); }},
         {1, [] { return nullptr; }},
         {5, [&] { return e_.newObject(kExpandString, L"x"); }},
-        {3, [&] { return e_.newObjectArray("java/lang/String", {e_.newString(L"a"), nullptr}); }},
-        {3, [&] { return e_.newStringArray({L"a", L"", L"c"}); }},
+        {3,
+         [&] {
+             return e_.newObjectArray("java/lang/String", {e_.newString(L"a"), nullptr});
+         }},
+        {3,
+         [&] {
+             return e_.newStringArray({L"a", L"", L"c"});
+         }},
         {3, [&] { return e_.newString(L"a"); }},
-        {4, [&] { return e_.newIntArray({1, 2}); }},
+        {4,
+         [&] {
+             return e_.newIntArray({1, 2});
+         }},
         {4, [&] { return e_.newString(L"ab"); }},
         {0, [&] { return e_.newString(L"x"); }},
         {6, [&] { return e_.newString(L"x"); }},
@@ -185,6 +201,41 @@ TEST_F(RegistryNatives, SetValueRefusesAnObjectThatDoesNotMatchItsTypeCode) {
     EXPECT_NE(RegOpenKeyExW(key_.get(), L"refused", 0, KEY_READ, refused.put()), ERROR_SUCCESS)
         << "a refused value must not create its key";
     EXPECT_TRUE(e_.events("CallIntMethod").empty());
+}
+
+// A VM guarantees a native 16 local references.  String arrays of any length
+// are built within a few: each element's reference is deleted once stored.
+TEST_F(RegistryNatives, LongStringArraysStayWithinALocalFrame) {
+    constexpr std::size_t kCount = 300;
+    std::wstring multi;
+    for (std::size_t i = 0; i < kCount; ++i) {
+        const std::wstring name = L"value" + std::to_wstring(i);
+        write(name.c_str(), REG_DWORD, {1, 0, 0, 0});
+        multi += name + L'\0';
+    }
+    write(L"multi", REG_MULTI_SZ, utf16(multi + L'\0'));
+
+    jstring keyPath = path();
+    jstring multiName = e_.newString(L"multi");
+    struct Case {
+        const char* what;
+        std::function<jobject()> call;
+        std::size_t elements;
+    };
+    const std::vector<Case> cases = {
+        {"enumValues0", [&] { return REGISTRY_NATIVE(enumValues0)(env(), nullptr, 2, keyPath, 0); }, kCount + 1},
+        {"getValue0 of REG_MULTI_SZ",
+         [&] { return REGISTRY_NATIVE(getValue0)(env(), nullptr, 2, keyPath, multiName, 0); }, kCount},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = e_.liveLocalRefs();
+        e_.resetPeakLocalRefs();
+        const auto result = static_cast<jobjectArray>(c.call());
+        EXPECT_LE(e_.peakLocalRefs() - before, 16) << "local references held at once";
+        EXPECT_EQ(e_.liveLocalRefs() - before, 1) << "only the result is left";
+        EXPECT_EQ(e_.stringArrayValue(result).size(), c.elements);  // (reading makes references of its own)
+    }
 }
 
 }  // namespace
