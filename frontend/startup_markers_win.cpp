@@ -42,6 +42,13 @@ void clearStartupMarkers() {
     RegDeleteValueW(key.get(), processMarkerName().c_str());
 }
 
+void clearProcessStartupMarker() {
+    if (launcherState().languageRestart) return;
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kMarkerKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key.get(), processMarkerName().c_str());
+}
+
 unsigned long readProcessStartupMarker() {
     DWORD value = 0, size = sizeof value, type = 0;
     UniqueRegKey key;
