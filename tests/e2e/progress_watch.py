@@ -159,9 +159,10 @@ LONG_ENTRY = "legal/" + "long-directory-name-" * 6 + "/NOTICE"  # over 100 chara
 
 
 def runtime_archive(source: Path, archive: Path, posix: bool = False, extra: Mapping[str, bytes] | None = None,
-                    compresslevel: int = 6) -> int:
+                    compresslevel: int = 6, more=None) -> int:
     """Packs the contents of `source` (top level at the archive's root) and the
-    `extra` files into a gzip-compressed tar; returns its uncompressed size."""
+    `extra` files into a gzip-compressed tar; `more(tar)` may add entries of
+    its own at the end.  Returns the archive's uncompressed size."""
     fmt = tarfile.PAX_FORMAT if posix else tarfile.GNU_FORMAT
     with tarfile.open(archive, "w:gz", format=fmt, compresslevel=compresslevel) as tar:
         for path in sorted(source.iterdir()):
@@ -177,6 +178,8 @@ def runtime_archive(source: Path, archive: Path, posix: bool = False, extra: Map
                     add_bytes(tar, directory, b"", tarfile.DIRTYPE)
                     made.add(directory)
             add_bytes(tar, name, data)
+        if more is not None:
+            more(tar)
     with gzip.open(archive, "rb") as stream:
         size = 0
         while chunk := stream.read(1 << 20):
@@ -185,12 +188,24 @@ def runtime_archive(source: Path, archive: Path, posix: bool = False, extra: Map
 
 
 def add_bytes(tar: tarfile.TarFile, name: str, data: bytes, kind: bytes = tarfile.REGTYPE, link: str = "") -> None:
+    """One entry: a file with `data`, or a directory or link (no data)."""
     info = tarfile.TarInfo(name)
     info.type = kind
     info.size = len(data) if kind == tarfile.REGTYPE else 0
     info.linkname = link
     info.mode = 0o755 if kind == tarfile.DIRTYPE else 0o644
     tar.addfile(info, io.BytesIO(data) if kind == tarfile.REGTYPE else None)
+
+
+def gzip_tar(entries, cut: int | None = None) -> bytes:
+    """A gzip-compressed tar of (name, data, kind, link) entries, its tar
+    stream cut after `cut` bytes when given."""
+    raw = io.BytesIO()
+    with tarfile.open(fileobj=raw, mode="w", format=tarfile.GNU_FORMAT) as tar:
+        for name, data, kind, link in entries:
+            add_bytes(tar, name, data, kind, link)
+    data = raw.getvalue()
+    return gzip.compress(data[:cut] if cut is not None else data)
 
 
 def unix_path(windows: str) -> Path:

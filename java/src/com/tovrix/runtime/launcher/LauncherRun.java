@@ -43,6 +43,8 @@ import java.util.Properties;
  * report is written ({@link StartupWindow}); no window when absent.</li>
  * <li>{@code window.delay}: milliseconds to wait before the frame opens
  * (default 0).</li>
+ * <li>{@code wait}: milliseconds main then waits before it goes on (default
+ * 0), as an installer runs on after it has started.</li>
  * </ul>
  *
  * <p>Report lines (see {@link Report} for the escaping), in this order:
@@ -93,6 +95,7 @@ public final class LauncherRun {
         if (params.getProperty("window") != null) {
             window = StartupWindow.show(millis(params, "window.delay"), millis(params, "window"));
         }
+        pause(millis(params, "wait"));
         List<NativeCalls.Outcome> calls = NativeCalls.runAll(params.getProperty("natives", ""));
         End end = End.parse(params.getProperty("end", "return").trim());
 
@@ -154,6 +157,14 @@ public final class LauncherRun {
         } catch (IOException | IllegalArgumentException e) {
             params.clear();
             return "unreadable: " + e;
+        }
+    }
+
+    private static void pause(long millis) {
+        try {
+            Thread.sleep(millis);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
         }
     }
 
