@@ -98,6 +98,8 @@ DWORD WINAPI packProgressThread(LPVOID) {
     int position = kPackBarStart;
     while (!g_packProgress.done.load()) {
         Sleep(g_packProgress.unpackMilliseconds / 10);
+        // Once the pass is done the watcher owns the bar: no late step back.
+        if (g_packProgress.done.load()) break;
         position += kPackBarStep;
         setProgressPosition(g_packProgress.window, position);
         if (position >= kPackBarEnd) break;
