@@ -60,7 +60,8 @@ def marker_seen(record: Path) -> tuple[str, str]:
     ((), "1", False),
 ], ids=["plain", "quiet", "quiet with splash", "entry 155 set"])
 def test_which_starts_show_the_progress_dialog(target, tmp_path, temp, args, no_progress_dialog, shown):
-    exe, env, record = doubles_installer(tmp_path, target, config={"155": no_progress_dialog})
+    # main runs for a while, so the watcher can read the dialog before it closes.
+    exe, env, record = doubles_installer(tmp_path, target, wait_ms=1500, config={"155": no_progress_dialog})
     run = gf.launch(target, exe, temp, args, env=env, no_window_ok=True)
 
     assert run.following.result.returncode == 0, run.describe()

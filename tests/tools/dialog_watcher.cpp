@@ -634,6 +634,9 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
             const bool visible = IsWindowVisible(f.window) != 0;
             if (visible != f.visible) record.line((visible ? L"shown " : L"hidden ") + stamp());
             f.visible = visible;
+            // A hidden window's bar is not read: its thread may be busy
+            // handing the activation on, and the user cannot see it anyway.
+            if (!visible) continue;
             DWORD_PTR position = 0;
             HWND bar = progressBarOf(f.window);
             if (bar &&
