@@ -68,6 +68,8 @@ def test_which_starts_show_the_progress_dialog(target, tmp_path, temp, args, no_
     assert (run.following.dialog is not None) == shown, run.describe()
     assert run.has("Quiet installer.") == (args == ("-q",)), run.log.text
     assert "starting double: main returns" in record_lines(record)
+    # Only a start with the dialog sets the per-process marker.
+    assert marker_seen(record)[1] == ("1" if shown else "none")
     if shown:
         dialog = run.following.dialog
         assert dialog.caption == "tovrix Wizard"  # message 20013
