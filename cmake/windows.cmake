@@ -22,6 +22,10 @@ set(WIN_SOURCES
   startup/startup_steps_win.cpp
   launcher/temp_dir_win.cpp
   frontend/startup_markers_win.cpp
+  frontend/progress_dialog_win.cpp
+  frontend/startup_watcher_win.cpp
+  frontend/carried_jre_win.cpp
+  frontend/jre_dialogs_win.cpp
   launcher/expand_win.cpp
   launcher/locale_win.cpp
   jvm/vm_options_win.cpp
@@ -30,6 +34,7 @@ set(WIN_SOURCES
   jvm/jvm_dll_win.cpp
   jvm/jvm_search_win.cpp
   jvm/java_vm_launcher_win.cpp
+  jvm/pack200_win.cpp
   natives/jni_helpers.cpp
 )
 

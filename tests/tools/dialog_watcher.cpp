@@ -3,6 +3,7 @@
 //
 //   dialog_watcher --out RECORD.txt [--press BUTTON[,BUTTON...]] [--timeout MS]
 //                  [--class NAME] [--env NAME=VALUE]... [--no-window-ok]
+//                  [--follow] [--press-delay MS] [--new-console]
 //                  -- PROGRAM [ARGS...]
 //
 // --env sets a variable for the program (an empty value removes it). Wine
@@ -13,7 +14,27 @@
 // "IDYES", "IDNO", ...) or the button's text (accelerator "&" ignored). The
 // default is the dialog's default button (DM_GETDEFID), else IDOK. With a
 // comma-separated list the n-th window gets the n-th entry; windows after the
-// end of the list get the last one.
+// end of the list get the last one. BUTTON may also be a key the user
+// presses in the window ("key:RETURN", "key:ESCAPE") or "close" (the close
+// box of the caption, WM_SYSCOMMAND SC_CLOSE). --press-delay waits that long
+// after a window appeared before answering it (default 100 ms).
+// --new-console starts the program with a console of its own (a console
+// window on the display) instead of the watcher's.
+//
+// --follow watches windows of the --class NAME instead of answering them:
+// each is recorded once as below (plus "invisible <id>" for each hidden
+// control and "followed"), then, until the program ends, the record gets a
+// line whenever something changes, with the milliseconds since the watcher
+// started the program:
+//
+//   position <ms> <n>        the window's progress bar moved (PBM_GETPOS)
+//   hidden <ms> / shown <ms> the window's visibility changed
+//   closed <ms>              the window was destroyed
+//   other <ms> <class>: <caption>   another visible top-level window of the
+//                            program appeared (for example the Java side's)
+//
+// Message boxes ("#32770") that appear meanwhile are recorded as windows and
+// answered with their default button.
 //
 // Only visible top-level windows of the started process count, and of those
 // only windows of class NAME ("#32770", the class of message boxes and
@@ -24,7 +45,7 @@
 //   window <n>
 //   caption: <text>
 //   control <id> <class>: <text>      (one per child control, z-order)
-//   pressed <id>
+//   pressed <id>                      (or "action <choice>", see below)
 //   end
 //
 // Texts are escaped so that each stays on one line: backslash as "\\",
@@ -39,6 +60,7 @@
 // Otherwise the exit code is the program's, also printed as "exit code: N".
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -78,6 +100,9 @@ struct Options {
     DWORD timeout = 20000;
     std::wstring windowClass = L"#32770";
     bool noWindowOk = false;
+    bool follow = false;
+    DWORD pressDelay = 100;
+    bool newConsole = false;
     std::vector<std::wstring> environment;  // NAME=VALUE
     std::vector<std::wstring> command;
 };
@@ -193,6 +218,15 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             options.environment.push_back(assignment);
         } else if (arg == L"--no-window-ok") {
             options.noWindowOk = true;
+        } else if (arg == L"--follow") {
+            options.follow = true;
+        } else if (arg == L"--new-console") {
+            options.newConsole = true;
+        } else if (arg == L"--press-delay" && hasValue) {
+            wchar_t* end = nullptr;
+            unsigned long value = std::wcstoul(argv[++i], &end, 10);
+            if (end == nullptr || *end != L'\0') return false;
+            options.pressDelay = static_cast<DWORD>(value);
         } else {
             return false;
         }
@@ -316,6 +350,24 @@ int chooseButton(HWND window, const std::wstring& choice) {
         }
     }
     return IDOK;
+}
+
+// "key:RETURN", "key:ESCAPE" and "close" act as the user would instead of
+// naming a button: a key reaches the dialog's message loop (which turns it
+// into a command), the close box a WM_SYSCOMMAND.  The record then says
+// "action <choice>" instead of "pressed <id>".
+bool isUserAction(const std::wstring& choice) {
+    return choice == L"key:RETURN" || choice == L"key:ESCAPE" || choice == L"close";
+}
+
+void act(HWND window, const std::wstring& choice) {
+    if (choice == L"close") {
+        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return;
+    }
+    const WPARAM key = choice == L"key:RETURN" ? VK_RETURN : VK_ESCAPE;
+    PostMessageW(window, WM_KEYDOWN, key, 1);
+    PostMessageW(window, WM_KEYUP, key, 0xC0000001);
 }
 
 // A posted WM_COMMAND with BN_CLICKED works whether or not the dialog is in
@@ -456,7 +508,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
             continue;
         }
         // Give the dialog a moment to finish its initialisation after it became visible.
-        Sleep(100);
+        Sleep(options.pressDelay);
         ++windows;
         recordWindow(record, windows, window);
         std::wstring choice;
@@ -464,16 +516,23 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
             size_t index = static_cast<size_t>(windows - 1);
             choice = options.press[index < options.press.size() ? index : options.press.size() - 1];
         }
-        int id = chooseButton(window, choice);
-        record.line(L"pressed " + std::to_wstring(id));
+        const bool userAction = isUserAction(choice);
+        int id = userAction ? 0 : chooseButton(window, choice);
+        record.line(userAction ? L"action " + choice : L"pressed " + std::to_wstring(id));
         record.line(L"end");
         handled.insert(window);
+        auto answer = [&] {
+            if (userAction)
+                act(window, choice);
+            else
+                press(window, id);
+        };
 
         // Press until the window is gone; retry now and then in case the first
         // press arrived before the dialog's message loop was running.
         DWORD pressStart = GetTickCount();
         DWORD lastPress = pressStart;
-        press(window, id);
+        answer();
         while (IsWindow(window) && IsWindowVisible(window)) {
             if (processEnded(process, kPollMilliseconds)) break;
             DWORD now = GetTickCount();
@@ -482,7 +541,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
                 return abandon(process, kExitNotClosed);
             }
             if (now - lastPress >= 2000) {
-                press(window, id);
+                answer();
                 lastPress = now;
             }
         }
@@ -499,6 +558,101 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
             return kExitNoWindow;
         }
     }
+    return finish(process);
+}
+
+// ---- --follow: watching a window instead of answering it
+
+struct Followed {
+    HWND window;
+    bool visible = true;
+    bool closed = false;
+    LRESULT position = -1;
+};
+
+HWND progressBarOf(HWND window) {
+    for (HWND child : childControls(window))
+        if (className(child) == L"msctls_progress32") return child;
+    return nullptr;
+}
+
+struct ListContext {
+    DWORD processId;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK listWindow(HWND window, LPARAM param) {
+    auto* context = reinterpret_cast<ListContext*>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == context->processId && IsWindowVisible(window)) context->windows.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> visibleWindows(DWORD processId) {
+    ListContext context{processId, {}};
+    EnumWindows(listWindow, reinterpret_cast<LPARAM>(&context));
+    return context.windows;
+}
+
+int follow(const Options& options, HANDLE process, DWORD processId, Record& record) {
+    const DWORD start = GetTickCount();
+    auto stamp = [start] { return std::to_wstring(GetTickCount() - start); };
+    std::set<HWND> seen;
+    std::vector<Followed> followed;
+    int windows = 0;
+    for (;;) {
+        for (HWND window : visibleWindows(processId)) {
+            if (!seen.insert(window).second) continue;
+            const std::wstring kind = className(window);
+            if (kind == options.windowClass || kind == L"#32770") {
+                ++windows;
+                recordWindow(record, windows, window);
+                if (kind == options.windowClass) {
+                    for (HWND child : childControls(window))
+                        if (!IsWindowVisible(child)) record.line(L"invisible " + std::to_wstring(GetDlgCtrlID(child)));
+                    record.line(L"followed");
+                    record.line(L"end");
+                    followed.push_back(Followed{window});
+                } else {
+                    const int id = chooseButton(window, std::wstring());
+                    record.line(L"pressed " + std::to_wstring(id));
+                    record.line(L"end");
+                    press(window, id);
+                }
+            } else {
+                record.line(L"other " + stamp() + L" " + kind + L": " + escapeLine(windowText(window)));
+            }
+        }
+        for (Followed& f : followed) {
+            if (f.closed) continue;
+            if (!IsWindow(f.window)) {
+                f.closed = true;
+                record.line(L"closed " + stamp());
+                continue;
+            }
+            const bool visible = IsWindowVisible(f.window) != 0;
+            if (visible != f.visible) record.line((visible ? L"shown " : L"hidden ") + stamp());
+            f.visible = visible;
+            // A hidden window's bar is not read: its thread may be busy
+            // handing the activation on, and the user cannot see it anyway.
+            if (!visible) continue;
+            DWORD_PTR position = 0;
+            HWND bar = progressBarOf(f.window);
+            if (bar &&
+                SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &position) &&
+                static_cast<LRESULT>(position) != f.position) {
+                f.position = static_cast<LRESULT>(position);
+                record.line(L"position " + stamp() + L" " + std::to_wstring(f.position));
+            }
+        }
+        if (processEnded(process, 20)) break;
+        if (followed.empty() && !options.noWindowOk && GetTickCount() - start >= options.timeout) {
+            record.line(L"no window");
+            return abandon(process, kExitNoWindow);
+        }
+    }
+    if (followed.empty()) record.line(L"no window");
     return finish(process);
 }
 
@@ -540,7 +694,8 @@ int main() {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+    const DWORD creationFlags = options.newConsole ? CREATE_NEW_CONSOLE : 0;
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, creationFlags, nullptr,
                         nullptr, &startup, &info)) {
         std::fprintf(stderr, "dialog_watcher: cannot start the program (error %lu)\n",
                      static_cast<unsigned long>(GetLastError()));
@@ -548,5 +703,6 @@ int main() {
     }
     Handle process(info.hProcess);
     Handle thread(info.hThread);
+    if (options.follow) return follow(options, process.get(), info.dwProcessId, record);
     return watch(options, process.get(), info.dwProcessId, record);
 }
