@@ -1,14 +1,16 @@
 """Helpers of the end-to-end tests.
 
 Installers are built with the packer (build/host/tvxpack) from a manifest and
-run under Wine in the project's prefix (build/wineprefix):
+run under Wine in the session's prefix (``WINEPREFIX``: the project's prefix
+build/wineprefix, or under pytest-xdist a copy of it for each worker; see
+wine_prefix.py):
 
 * ``run`` runs a program with pipes or files;
 * ``run_with_watcher`` runs it through dialog_watcher.exe, which records and
   answers every message box;
 * ``run_in_pty`` runs it on a pseudo-terminal, the way a user's terminal does.
 
-Every run of the session uses one Xvfb display. Wine's desktop process is
+Every run of the session uses one Xvfb display (each xdist worker starts its own). Wine's desktop process is
 started by the first program of a wineserver session and keeps the graphics
 driver it found: after a program without DISPLAY started it, MessageBoxW fails
 at once (returns 0) in every later program of that session, DISPLAY or not.
@@ -48,12 +50,13 @@ import time
 from pathlib import Path
 from typing import Iterable, Mapping, Sequence
 
+import wine_prefix
 from block_layout import BlockLayout, BlockRecord, LocaleLayout, changed_copy, truncated_copy  # noqa: F401
 from launch_log import LaunchLog, TempDir, windows_path  # noqa: F401
+from wine_prefix import BASE_PREFIX, BUILD_DIR, REPO_ROOT  # noqa: F401
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-BUILD_DIR = REPO_ROOT / "build"
-WINEPREFIX = BUILD_DIR / "wineprefix"
+# The prefix every Wine program of this session runs in (``wine_env``).
+WINEPREFIX = wine_prefix.session_prefix()
 TARGETS = ("win32", "win64")
 
 # Exit codes of dialog_watcher.exe itself.
@@ -213,14 +216,17 @@ def _start_keepalive(display: str) -> None:
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT, check=False)
 
 
+_prefix_ready = False
+
+
 def ensure_prefix() -> None:
-    """Initialises the project's Wine prefix once (as scripts/setup.sh does)."""
-    if (WINEPREFIX / "system.reg").exists():
-        return
-    WINEPREFIX.mkdir(parents=True, exist_ok=True)
-    subprocess.run(["wineboot", "-i"], env=wine_env(), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=300, check=False)
-    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=300, check=False)
+    """Makes the session's prefix ready once per process: the project's
+    prefix initialised (as scripts/setup.sh does), and for an xdist worker
+    its own fresh copy (wine_prefix.py)."""
+    global _prefix_ready
+    if not _prefix_ready:
+        wine_prefix.prepare_session_prefix()
+        _prefix_ready = True
 
 
 def shutdown() -> None:
@@ -242,7 +248,8 @@ def wine_env(extra: Mapping[str, str | None] | None = None, display: str | None 
     """Environment of one Wine run.
 
     Starts from the caller's environment without the launcher's log variables
-    and without an X display. LC_ALL=C.UTF-8 gives an English UI (0x0409) and
+    and without an X display, in the session's prefix; WINEDEBUG is "-all"
+    unless TVX_E2E_WINEDEBUG gives channels (for looking into a failure). LC_ALL=C.UTF-8 gives an English UI (0x0409) and
     UTF-8 for the Unix side (command-line arguments, file names); a locale
     that is not generated on this machine, such as de_DE.UTF-8, still sets the
     UI language, but Wine then converts arguments as ASCII, so tests keep
@@ -252,8 +259,8 @@ def wine_env(extra: Mapping[str, str | None] | None = None, display: str | None 
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "TOVRIX_LOG", "KELPA_LOG", "LANGUAGE", "LC_MESSAGES"):
         env.pop(name, None)
-    env.update(WINEPREFIX=str(WINEPREFIX), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-               LC_ALL="C.UTF-8")
+    env.update(WINEPREFIX=str(WINEPREFIX), WINEDEBUG=os.environ.get("TVX_E2E_WINEDEBUG", "-all"),
+               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
     if display is not None:
         env["DISPLAY"] = display
     for name, value in (extra or {}).items():
