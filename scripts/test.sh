@@ -31,10 +31,11 @@ end_phase "unit tests (host)"
 
 # The Windows unit tests run in one Wine session of the project's prefix: a
 # persistent wineserver, so that the session's start-up (wineserver, desktop,
-# services) is paid once rather than by every test program. The trees run one
-# after the other (their tests share registry keys of the prefix), the test
-# programs of one tree side by side.
-export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all
+# services) is paid once rather than by every test program; scripts/wine-run
+# collects each program's output (WINE_RUN_CAPTURE says why). The trees run
+# one after the other (their tests share registry keys of the prefix), the
+# test programs of one tree side by side.
+export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINE_RUN_CAPTURE=1
 wineserver -w
 wineserver -p
 jobs="$(nproc 2>/dev/null || echo 2)"
@@ -46,7 +47,7 @@ done
 # end-to-end workers copy the prefix after that.
 wineserver -k 2>/dev/null
 wineserver -w
-unset WINEPREFIX WINEDEBUG
+unset WINEPREFIX WINEDEBUG WINE_RUN_CAPTURE
 end_phase "unit tests (Wine)"
 
 # Debian's pytest and pytest-xdist (scripts/setup.sh installs them) belong to

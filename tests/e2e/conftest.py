@@ -30,6 +30,25 @@ def pytest_collection_modifyitems(config, items):
             item.add_marker(pytest.mark.xdist_group(item.nodeid.split("::")[0] + ":" + ",".join(shared)))
 
 
+@pytest.fixture(autouse=True)
+def wine_start_retries(request):
+    """Attaches the program starts the dialog watcher tried again during the
+    test (or a fixture set up for it) to its report."""
+    yield
+    for note in harness.start_retries:
+        request.node.user_properties.append(("wine start tried again", note))
+    del harness.start_retries[:]
+
+
+def pytest_terminal_summary(terminalreporter):
+    notes = sorted({(report.nodeid, value) for reports in terminalreporter.stats.values() for report in reports
+                    for name, value in getattr(report, "user_properties", ()) if name == "wine start tried again"})
+    if notes:
+        terminalreporter.section("program starts that Wine gave up and the dialog watcher tried again")
+        for nodeid, note in notes:
+            terminalreporter.write_line(f"{nodeid}: {note}")
+
+
 @pytest.fixture(scope="session", autouse=True)
 def wine_session():
     """Stops Xvfb and the prefix's wineserver after the last test."""

@@ -323,6 +323,7 @@ class IsolatedPrefix:
         text = record.read_bytes().decode("utf-8") if record.exists() else ""
         record.unlink(missing_ok=True)
         windows, no_window = harness.parse_record(text)
+        harness.note_start_retries(exe, text)
         stdout = re.sub(rb"exit code: -?\d+[^\n]*\r?\n?\Z", b"", stdout)
         return harness.RunResult(code, stdout, stderr, windows, no_window, text)
 

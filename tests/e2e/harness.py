@@ -346,6 +346,19 @@ def parse_record(text: str) -> tuple[list, bool]:
     return windows, no_window
 
 
+# Program starts the dialog watcher had to try again (Wine ended the new
+# process before it had started; see startProgram in
+# tests/tools/dialog_watcher.cpp), as "<program>: <record line>". conftest.py
+# moves them to the report of the test that ran the program and lists them at
+# the end of the run.
+start_retries: list = []
+
+
+def note_start_retries(exe: os.PathLike | str, record: str) -> None:
+    start_retries.extend(f"{windows_path(exe)}: {line}" for line in record.splitlines()
+                         if line.startswith("start failed: "))
+
+
 def _command(exe: os.PathLike | str, args: Sequence[str]) -> list:
     return ["wine", str(exe), *args]
 
@@ -402,6 +415,7 @@ def run_with_watcher(target: str, exe: os.PathLike | str, args: Sequence[str] = 
         if record_path is None:
             record.unlink(missing_ok=True)
     windows, no_window = parse_record(text)
+    note_start_retries(exe, text)
     stdout = re.sub(rb"exit code: -?\d+[^\n]*\r?\n?\Z", b"", done.stdout)
     return RunResult(done.returncode, stdout, done.stderr, windows, no_window, text,
                      temp if temp is not None else prefix_temp())
