@@ -14,3 +14,6 @@ target_compile_options(core_tests PRIVATE ${SANITIZE} -g)
 target_link_options(core_tests PRIVATE ${SANITIZE})
 target_link_libraries(core_tests PRIVATE gtest gtest_main ZLIB::ZLIB)
 add_test(NAME core_tests_sanitized COMMAND core_tests)
+
+include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
+compile_as_test_code(SOURCES ${CORE_TEST_SOURCES} TARGETS gtest gtest_main)
