@@ -41,7 +41,7 @@ wineserver -p
 jobs="$(nproc 2>/dev/null || echo 2)"
 for dir in build/win32 build/win64; do
   echo "== unit tests: $dir"
-  (cd "$dir" && ctest -j "$jobs" --output-on-failure) || failed+=("unit tests in $dir")
+  (cd "$dir" && ctest -j "$jobs" --timeout 300 --output-on-failure) || failed+=("unit tests in $dir")
 done
 # End the session; the server writes the registry before it exits, and the
 # end-to-end workers copy the prefix after that.
