@@ -21,6 +21,7 @@ def pytest_configure(config):
     config.addinivalue_line("markers", "xdist_group(name): runs on the same xdist worker as its group")
 
 
+@pytest.hookimpl(tryfirst=True)  # before xdist reads the groups
 def pytest_collection_modifyitems(config, items):
     for item in items:
         info = getattr(item, "_fixtureinfo", None)

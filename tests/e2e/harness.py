@@ -211,9 +211,20 @@ def _start_keepalive(display: str) -> None:
     _keepalive = subprocess.Popen(["wine", str(probe), "sleep", str(24 * 3600 * 1000)],
                                   env=wine_env(None, display), stdin=subprocess.DEVNULL,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    # Let it create the session before the first test's program starts.
-    subprocess.run(["wine", str(probe), "exit", "0"], env=wine_env(None, display), stdin=subprocess.DEVNULL,
+    # Let it create the session before the first test's program starts, and
+    # have the session's desktop process (explorer.exe /desktop) started now,
+    # by a program without pipes: Wine starts it for the first program that
+    # needs the desktop (the watcher's EnumWindows does), and it keeps that
+    # program's Unix standard error open until the session ends, so a test
+    # reading the output of that program would wait for it until its timeout.
+    warm_up = [str(probe), "exit", "0"]
+    watcher = watcher_path(next(t for t in TARGETS if probe_path(t) == probe))
+    record = Path(tempfile.mkdtemp(prefix="tvx_warm_up_")) / "record.txt"
+    if watcher.exists():
+        warm_up = [str(watcher), "--out", windows_path(record), "--no-window-ok", "--", windows_path(probe), "exit", "0"]
+    subprocess.run(["wine", *warm_up], env=wine_env(None, display), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT, check=False)
+    shutil.rmtree(record.parent, ignore_errors=True)
 
 
 _prefix_ready = False
@@ -249,13 +260,15 @@ def wine_env(extra: Mapping[str, str | None] | None = None, display: str | None 
 
     Starts from the caller's environment without the launcher's log variables
     and without an X display, in the session's prefix; WINEDEBUG is "-all"
-    unless TVX_E2E_WINEDEBUG gives channels (for looking into a failure). LC_ALL=C.UTF-8 gives an English UI (0x0409) and
+    unless TVX_E2E_WINEDEBUG gives channels (for looking into a failure).
+    LC_ALL=C.UTF-8 gives an English UI (0x0409) and
     UTF-8 for the Unix side (command-line arguments, file names); a locale
     that is not generated on this machine, such as de_DE.UTF-8, still sets the
     UI language, but Wine then converts arguments as ASCII, so tests keep
     their arguments ASCII when they change LC_ALL. A value of None in `extra`
     removes that variable.
     """
+    ensure_prefix()  # before any program runs in it: a worker's first one would create the prefix anew
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "TOVRIX_LOG", "KELPA_LOG", "LANGUAGE", "LC_MESSAGES"):
         env.pop(name, None)
