@@ -142,3 +142,8 @@ add_dependencies(unit_tests fake_java fake_jvm)
 
 add_subdirectory(tests/tools)
 add_subdirectory(tests/jni_double)
+
+include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
+compile_as_test_code(SOURCES ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES} tests/unit/registry_win_test.cpp
+                             tests/unit/registry_natives_test.cpp
+                     TARGETS gtest gtest_main jni_double jni_double_test)

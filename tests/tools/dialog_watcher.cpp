@@ -58,6 +58,11 @@
 // pressed gives the line "not closed", ends the program and exits 251.
 // Usage errors exit 252, a program that cannot be started 253.
 // Otherwise the exit code is the program's, also printed as "exit code: N".
+//
+// A start that Wine gives up before the program's first instruction
+// (ERROR_INTERNAL_ERROR, see startProgram) is tried again, at most three
+// times in all; each failed try is recorded as the line
+// "start failed: error 1359, tried again" before any window block.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -75,6 +80,8 @@ constexpr int kExitNoWindow = 250;
 constexpr int kExitNotClosed = 251;
 constexpr int kExitUsage = 252;
 constexpr int kExitStartFailed = 253;
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartRetryPauseMilliseconds = 200;
 constexpr DWORD kPollMilliseconds = 50;
 constexpr UINT kMessageTimeoutMilliseconds = 2000;
 
@@ -656,6 +663,43 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
     return finish(process);
 }
 
+// Starts the program (inheriting the watcher's handles and environment).
+//
+// Under Wine, CreateProcessW reports ERROR_INTERNAL_ERROR (1359) when the new
+// process ended before its Wine start-up was complete: the parent's
+// NtCreateUserProcess waits until the wineserver reports the new process
+// initialised (its init_process_done request, which Wine's loader sends
+// before the program's main module or any DLL entry point runs); a process
+// whose Unix side died before that has no exit status, the server answers
+// 0, and ntdll turns that into STATUS_INTERNAL_ERROR. Killing the new
+// process during its exec (strace -e inject=execve:signal=SIGKILL) gives
+// exactly this error. What ends a start that early is Wine's or the
+// machine's: a signal before Wine has installed its handlers, or one of the
+// loader's start-up failures that log only on the "err" channel (which the
+// tests switch off with WINEDEBUG=-all) and exit. None of the started
+// program's code has run then, so another try cannot hide a failure of the
+// program itself, and a cause that is not passing (an image Wine cannot
+// start) fails every try and is still reported.
+bool startProgram(std::wstring commandLine, DWORD creationFlags, Record& record, PROCESS_INFORMATION& info) {
+    for (int attempt = 1;; ++attempt) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
+        if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, creationFlags, nullptr, nullptr, &startup,
+                           &info)) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) {
+            std::fprintf(stderr, "dialog_watcher: cannot start the program (error %lu)\n",
+                         static_cast<unsigned long>(error));
+            return false;
+        }
+        record.line(L"start failed: error " + std::to_wstring(error) + L", tried again");
+        Sleep(kStartRetryPauseMilliseconds);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -691,16 +735,9 @@ int main() {
         if (!commandLine.empty()) commandLine += L' ';
         commandLine += quoteArgument(arg);
     }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     const DWORD creationFlags = options.newConsole ? CREATE_NEW_CONSOLE : 0;
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, creationFlags, nullptr,
-                        nullptr, &startup, &info)) {
-        std::fprintf(stderr, "dialog_watcher: cannot start the program (error %lu)\n",
-                     static_cast<unsigned long>(GetLastError()));
-        return kExitStartFailed;
-    }
+    if (!startProgram(commandLine, creationFlags, record, info)) return kExitStartFailed;
     Handle process(info.hProcess);
     Handle thread(info.hThread);
     if (options.follow) return follow(options, process.get(), info.dwProcessId, record);
