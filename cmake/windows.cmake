@@ -132,8 +132,8 @@ add_dependencies(registry_tests native_tables)
 add_test(NAME registry_tests COMMAND registry_tests)
 
 # The process, window and handle natives through the JNI test double, under
-# Wine, with the peer program of tests/tools as the processes and windows they
-# act on.
+# Wine on a display of their own, with the peer program of tests/tools as the
+# processes and windows they act on.
 add_executable(process_natives_tests tests/unit/processes_natives_test.cpp tests/unit/windows_natives_test.cpp
                tests/unit/handles_natives_test.cpp natives/processes_natives_win.cpp
                natives/windows_natives_win.cpp natives/handles_natives_win.cpp natives/process_calls_win.cpp
@@ -141,7 +141,8 @@ add_executable(process_natives_tests tests/unit/processes_natives_test.cpp tests
 target_link_libraries(process_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
 target_link_options(process_natives_tests PRIVATE ${STATIC_LINK})
 add_dependencies(process_natives_tests native_tables process_peer)
-add_test(NAME process_natives_tests COMMAND process_natives_tests)
+add_test(NAME process_natives_tests
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/with_display.sh $<TARGET_FILE:process_natives_tests>)
 
 # The generator of the natives' tables, on the host's Python.
 add_test(NAME native_list_test COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/native_list_test.py)

@@ -26,8 +26,9 @@ class HandleNatives : public ::testing::Test {
 protected:
     void SetUp() override {
         path_ = tempFile(L"held \u4e2d.txt");
-        file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Held for reading, with write sharing (read-write handles are never listed).
+        file_.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file_.valid());
     }
     void TearDown() override {
@@ -73,6 +74,9 @@ protected:
 };
 
 TEST_F(HandleNatives, AHeldFileIsListedAndClosed) {
+    UniqueFile readWrite(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(readWrite.valid());
     const jobjectArray list = HANDLE_NATIVE(list0)(env(), nullptr);
     if (!list) GTEST_SKIP() << "this Wine does not give the system handle table (NtQuerySystemInformation class 16)";
     const Listed listed = read(list);
@@ -80,8 +84,10 @@ TEST_F(HandleNatives, AHeldFileIsListedAndClosed) {
     if (name.empty() && listed.names.empty())
         GTEST_SKIP() << "this Wine names no file handle (NtQueryObject ObjectNameInformation)";
     EXPECT_TRUE(endsWith(name, pathBelowDrive())) << narrow(name);
+    EXPECT_EQ(nameOf(listed, readWrite.get()), L"") << "a read-write file is granted 0x0012019F: not listed";
     for (const std::wstring& other : listed.names) EXPECT_FALSE(other.empty());
 
+    readWrite.reset();
     const HANDLE held = file_.release();
     EXPECT_TRUE(HANDLE_NATIVE(close0)(env(), nullptr, static_cast<jint>(reinterpret_cast<INT_PTR>(held))));
     DWORD flags = 0;

@@ -65,6 +65,28 @@ inline std::string narrow(const std::wstring& text) {
     return out;
 }
 
+// Whether this Wine session can create windows (it cannot without an X
+// display); asked once.
+inline bool canCreateWindows() {
+    static const bool can = [] {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TovrixUnitProbeWindow";
+        RegisterClassW(&windowClass);
+        HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10,
+                                      nullptr, nullptr, windowClass.hInstance, nullptr);
+        if (window) DestroyWindow(window);
+        return window != nullptr;
+    }();
+    return can;
+}
+
+#define REQUIRE_WINDOWS()                                                                                 \
+    if (!process_tests::canCreateWindows())                                                               \
+    GTEST_SKIP() << "Wine creates no windows in this session (no X display; tests/unit/with_display.sh " \
+                    "gives one)"
+
 // A running process_peer (mode "window"): its id, main window and log.
 class Peer {
 public:

@@ -89,6 +89,7 @@ TEST_F(ProcessNatives, RebootAsksForARestartOnlyWithTheShutdownPrivilege) {
 // ---- getRunningModules0
 
 TEST_F(ProcessNatives, RunningModulesListProcessesByIdAndImagePathOnEveryRoute) {
+    REQUIRE_WINDOWS();
     Peer peer(L"listed peer");
     ASSERT_TRUE(peer.up());
     struct Case {
@@ -147,6 +148,7 @@ TEST_F(ProcessNatives, EnvironmentPairsAreTheBlocksEntriesUnchanged) {
 // ---- broadcastSettingChange0
 
 TEST_F(ProcessNatives, SettingChangeReachesOtherProcessesWindows) {
+    REQUIRE_WINDOWS();
     Peer peer(L"settings peer");
     ASSERT_TRUE(peer.up());
     MISC(broadcastSettingChange0)(env(), nullptr);
@@ -303,6 +305,7 @@ TEST_F(ProcessNatives, MoveAtRebootFailsWithoutMoveFileExOrASource) {
 // ---- terminateProcesses0
 
 TEST_F(ProcessNatives, ForcedTerminationEndsAtOnceWithExitCodeZero) {
+    REQUIRE_WINDOWS();
     Peer a(L"forced a"), b(L"forced b", {L"hidden"});
     ASSERT_TRUE(a.up() && b.up());
     EXPECT_EQ(terminate({static_cast<jint>(a.pid()), static_cast<jint>(b.pid())}, true, 0), 1);
@@ -310,11 +313,15 @@ TEST_F(ProcessNatives, ForcedTerminationEndsAtOnceWithExitCodeZero) {
     EXPECT_EQ(a.exitCode(), 0u);
     EXPECT_EQ(b.exitCode(), 0u);
     EXPECT_FALSE(a.logHas("close")) << "no close request with force";
-    // A process that does not exist cannot be opened.
-    EXPECT_EQ(terminate({static_cast<jint>(a.pid())}, true, 0), 0);
+    // A process that does not exist cannot be opened; the others are still ended.
+    Peer c(L"forced c", {L"hidden"});
+    ASSERT_TRUE(c.up());
+    EXPECT_EQ(terminate({0x7FFFFFF0, static_cast<jint>(c.pid())}, true, 0), 0);
+    EXPECT_TRUE(c.ended(5000));
 }
 
 TEST_F(ProcessNatives, GracefulTerminationClosesVisibleWindowsAndWaits) {
+    REQUIRE_WINDOWS();
     Peer peer(L"graceful \u4e2d");
     ASSERT_TRUE(peer.up());
     EXPECT_EQ(terminate({static_cast<jint>(peer.pid())}, false, 10000), 1);
@@ -323,6 +330,7 @@ TEST_F(ProcessNatives, GracefulTerminationClosesVisibleWindowsAndWaits) {
 }
 
 TEST_F(ProcessNatives, GracefulTerminationOfAProcessWithOnlyHiddenWindowsFailsWithoutWaiting) {
+    REQUIRE_WINDOWS();
     Peer hidden(L"hidden peer", {L"hidden"}), shown(L"shown peer", {L"keep-open"});
     ASSERT_TRUE(hidden.up() && shown.up());
     const DWORD before = GetTickCount();
@@ -335,6 +343,7 @@ TEST_F(ProcessNatives, GracefulTerminationOfAProcessWithOnlyHiddenWindowsFailsWi
 }
 
 TEST_F(ProcessNatives, GracefulTerminationResultCodes) {
+    REQUIRE_WINDOWS();
     Peer stubborn(L"stubborn peer", {L"keep-open"});
     ASSERT_TRUE(stubborn.up());
     const jint pid = static_cast<jint>(stubborn.pid());
@@ -360,6 +369,7 @@ TEST_F(ProcessNatives, GracefulTerminationResultCodes) {
 // ---- getPidFromHandle0
 
 TEST_F(ProcessNatives, PidFromHandle) {
+    REQUIRE_WINDOWS();
     Peer peer(L"pid peer", {L"hidden"});
     ASSERT_TRUE(peer.up());
     const std::vector<std::pair<jlong, jint>> cases = {
@@ -408,7 +418,8 @@ TEST_F(ProcessNatives, LaunchReportsTheWindowsErrorCode) {
     };
     const std::vector<Case> cases = {
         {"missing program", nullptr, L"C:\\no\\such\\program.exe", ERROR_FILE_NOT_FOUND},
-        {"missing application", L"C:\\no\\such\\program.exe", L"x", ERROR_FILE_NOT_FOUND},
+        {"missing application", L"C:\\windows\\no-such-program.exe", L"x", ERROR_FILE_NOT_FOUND},
+        {"missing directory", L"C:\\no\\such\\program.exe", L"x", ERROR_PATH_NOT_FOUND},
         {"neither", nullptr, nullptr, ERROR_INVALID_PARAMETER},
     };
     for (const Case& c : cases) {
