@@ -21,9 +21,12 @@ final class HeldFiles {
     private HeldFiles() {
     }
 
-    /** Opens the file for reading and writing (creating it) and keeps it open. */
+    /**
+     * Opens an existing file for reading and keeps it open (Windows grants a
+     * read-write handle the access that the handle list leaves out).
+     */
     static String open(String path) throws IOException {
-        HELD.put(path, new RandomAccessFile(path, "rw"));
+        HELD.put(path, new RandomAccessFile(path, "r"));
         return "open";
     }
 
