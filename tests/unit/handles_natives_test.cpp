@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <string>
 #include <vector>
@@ -212,6 +213,19 @@ TEST_F(HandleNatives, DeviceNameIsTheLinksTarget) {
     EXPECT_EQ(e_.stringValue(target), expected);
 }
 
+LONG linkLengthStatus = 0;
+ULONG linkReported = 0;
+
+// The first query (no buffer) answers as the test says; a query with a
+// buffer fails.
+LONG NTAPI fakeQueryLink(HANDLE, PUNICODE_STRING target, PULONG reported) {
+    if (target->MaximumLength == 0) {
+        if (reported) *reported = linkReported;
+        return linkLengthStatus;
+    }
+    return static_cast<LONG>(0xC0000022);
+}
+
 TEST_F(HandleNatives, DeviceNameFailureValues) {
     struct Case {
         const char* what;
@@ -233,6 +247,28 @@ TEST_F(HandleNatives, DeviceNameFailureValues) {
         const std::string printed = out.text();
         EXPECT_EQ(printed.substr(0, c.printedStart.size()), c.printedStart) << c.what;
         EXPECT_EQ(printed.empty(), c.printedStart.empty()) << c.what << ": " << printed;
+    }
+    // Queries of the link's target that fail, through a fake of the query.
+    struct QueryCase {
+        const char* what;
+        LONG lengthStatus;  // the first query's answer
+        ULONG reported;
+        std::string printed;
+    };
+    const std::vector<QueryCase> queries = {
+        {"the length query fails", static_cast<LONG>(0xC0000022), 0, "could not query link length \\??\\C:\n"},
+        {"a length that leaves no room for the NUL", static_cast<LONG>(0xC0000023), 0xFFFF,
+         "could not query link length \\??\\C:\n"},
+        {"the target query fails", static_cast<LONG>(0xC0000023), 40, "could not query link \\??\\C:\n"},
+    };
+    for (const QueryCase& c : queries) {
+        linkLengthStatus = c.lengthStatus;
+        linkReported = c.reported;
+        ScopedCalls scope;
+        overrideLookups(scope, {{}, {{"NtQuerySymbolicLinkObject", asProc(fakeQueryLink)}}});
+        OutputCapture out;
+        EXPECT_EQ(HANDLE_NATIVE(getDeviceName0)(env(), nullptr, e_.newString(L"\\??\\C:")), nullptr) << c.what;
+        EXPECT_EQ(out.text(), c.printed) << c.what;
     }
     for (const char* missing : {"NtOpenSymbolicLinkObject", "NtQuerySymbolicLinkObject"}) {
         ScopedCalls scope;
