@@ -88,6 +88,9 @@ set(NATIVE_SOURCES
   natives/communication_natives_win.cpp
   natives/files_natives_win.cpp
   natives/processes_natives_win.cpp
+  natives/windows_natives_win.cpp
+  natives/handles_natives_win.cpp
+  natives/process_calls_win.cpp
   natives/registry_natives_win.cpp
   natives/services_natives_win.cpp
   natives/shell_natives_win.cpp
@@ -132,6 +135,19 @@ target_link_libraries(registry_tests PRIVATE jni_double launcher_win gtest gtest
 target_link_options(registry_tests PRIVATE ${STATIC_LINK})
 add_dependencies(registry_tests native_tables)
 add_test(NAME registry_tests COMMAND registry_tests)
+
+# The process, window and handle natives through the JNI test double, under
+# Wine on a display of their own, with the peer program of tests/tools as the
+# processes and windows they act on.
+add_executable(process_natives_tests tests/unit/processes_natives_test.cpp tests/unit/windows_natives_test.cpp
+               tests/unit/handles_natives_test.cpp natives/processes_natives_win.cpp
+               natives/windows_natives_win.cpp natives/handles_natives_win.cpp natives/process_calls_win.cpp
+               natives/native_bridge_win.cpp)
+target_link_libraries(process_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+target_link_options(process_natives_tests PRIVATE ${STATIC_LINK})
+add_dependencies(process_natives_tests native_tables process_peer)
+add_test(NAME process_natives_tests
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/with_display.sh $<TARGET_FILE:process_natives_tests>)
 
 # The generator of the natives' tables, on the host's Python.
 add_test(NAME native_list_test COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/native_list_test.py)

@@ -75,6 +75,8 @@ using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+// Tool-help snapshots are closed like files: INVALID_HANDLE_VALUE is "none".
+using UniqueSnapshot = UniqueResource<FileHandleTraits>;
 
 // Looks up a function of a system library at run time.  The library is taken
 // when already loaded, else loaded from the system directory only.
