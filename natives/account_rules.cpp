@@ -61,7 +61,8 @@ wstring addUserSuccessText(const wstring& userSid, const std::optional<wstring>&
 
 GroupAdded groupAddOutcome(std::uint32_t status, bool failIfGroupExists) {
     if (status == 0) return GroupAdded::created;
-    if ((status == kStatusAliasExists || status == kStatusGroupExists) && !failIfGroupExists) return GroupAdded::existed;
+    if ((status == kStatusAliasExists || status == kStatusGroupExists) && !failIfGroupExists)
+        return GroupAdded::existed;
     return GroupAdded::failed;
 }
 

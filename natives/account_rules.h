@@ -85,8 +85,8 @@ bool memberAdded(std::uint32_t status);
 // A token group counts for membership when it is enabled and not deny-only
 // (attributes masked with SE_GROUP_ENABLED and SE_GROUP_USE_FOR_DENY_ONLY
 // equal SE_GROUP_ENABLED).
-constexpr std::uint32_t kGroupEnabled = 0x4;      // SE_GROUP_ENABLED
-constexpr std::uint32_t kGroupDenyOnly = 0x10;    // SE_GROUP_USE_FOR_DENY_ONLY
+constexpr std::uint32_t kGroupEnabled = 0x4;    // SE_GROUP_ENABLED
+constexpr std::uint32_t kGroupDenyOnly = 0x10;  // SE_GROUP_USE_FOR_DENY_ONLY
 bool countsForMembership(std::uint32_t attributes);
 
 // ---- Account rights

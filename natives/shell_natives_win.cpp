@@ -9,6 +9,7 @@
 // and kept once found.  Byte arrays of paths are read within their length
 // whether or not the Java side ended them with a NUL.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -131,7 +132,7 @@ TaskDialogIndirectFn taskDialogFunction() {
         return reinterpret_cast<TaskDialogIndirectFn>(reinterpret_cast<void*>(replacement));
     if (!known)
         known = system_calls::function<TaskDialogIndirectFn>(system_calls::loadedModule(L"Comctl32.dll"),
-                                                            "TaskDialogIndirect");
+                                                             "TaskDialogIndirect");
     return known;
 }
 
@@ -243,11 +244,10 @@ jboolean JNICALL NATIVE_FUNCTION(ShellLink, uninitialize)(JNIEnv*, jclass) {
 // Shows a task dialog modally: custom buttons 101, 102, ... from the Java
 // array, a standard icon, an optional verification box.  An owner that is no
 // window (any more) is treated as no owner, so the dialog still shows.
-jint JNICALL NATIVE_FUNCTION(VistaTaskDialog, show0)(JNIEnv* env, jclass, jlong ownerArgument,
-                                                     jstring titleArgument, jstring instructionArgument,
-                                                     jstring contentArgument, jint flags, jint icon, jint width,
-                                                     jstring verificationArgument, jobjectArray buttonsArgument,
-                                                     jint defaultButton) {
+jint JNICALL NATIVE_FUNCTION(VistaTaskDialog, show0)(JNIEnv* env, jclass, jlong ownerArgument, jstring titleArgument,
+                                                     jstring instructionArgument, jstring contentArgument, jint flags,
+                                                     jint icon, jint width, jstring verificationArgument,
+                                                     jobjectArray buttonsArgument, jint defaultButton) {
     const TaskDialogIndirectFn showDialog = taskDialogFunction();
     if (!showDialog) return shell::kResultUnavailable;
 

@@ -13,12 +13,13 @@ int buttonId(std::size_t index) { return kFirstButtonId + static_cast<int>(index
 // Computed without signed overflow: an index near the int range wraps the
 // way the 32-bit addition of Windows code would, instead of being undefined.
 int defaultButtonId(std::int32_t defaultButtonIndex) {
-    return static_cast<int>(static_cast<std::uint32_t>(defaultButtonIndex) + static_cast<std::uint32_t>(kFirstButtonId));
+    return static_cast<int>(static_cast<std::uint32_t>(defaultButtonIndex) +
+                            static_cast<std::uint32_t>(kFirstButtonId));
 }
 
 int taskDialogResult(int pressedButtonId, bool verificationChecked) {
-    const int result = pressedButtonId > kFirstButtonId - 1 ? pressedButtonId - (kFirstButtonId - 1)
-                                                            : kResultNoCustomButton;
+    const int result =
+        pressedButtonId > kFirstButtonId - 1 ? pressedButtonId - (kFirstButtonId - 1) : kResultNoCustomButton;
     return verificationChecked ? -result : result;
 }
 

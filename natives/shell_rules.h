@@ -17,9 +17,9 @@ namespace shell {
 // Flags added to the Java side's (Windows' TDF_* numbers): the main icon is a
 // handle, and the callback gets a timer tick about every 200 ms; positioning
 // relative to the owner only when the owner is shown (given, not minimised).
-constexpr std::uint32_t kFlagUseIconHandle = 0x2;           // TDF_USE_HICON_MAIN
-constexpr std::uint32_t kFlagCallbackTimer = 0x800;         // TDF_CALLBACK_TIMER
-constexpr std::uint32_t kFlagRelativeToOwner = 0x1000;      // TDF_POSITION_RELATIVE_TO_WINDOW
+constexpr std::uint32_t kFlagUseIconHandle = 0x2;       // TDF_USE_HICON_MAIN
+constexpr std::uint32_t kFlagCallbackTimer = 0x800;     // TDF_CALLBACK_TIMER
+constexpr std::uint32_t kFlagRelativeToOwner = 0x1000;  // TDF_POSITION_RELATIVE_TO_WINDOW
 std::uint32_t taskDialogFlags(std::int32_t javaFlags, bool ownerShown);
 
 // Custom buttons get the ids 101, 102, ... in the order of the Java array;

@@ -24,9 +24,7 @@ std::set<std::wstring>& hiddenModules() {
     return modules;
 }
 
-bool hidden(const wchar_t* name) {
-    return !hiddenModules().empty() && hiddenModules().count(lowerCase(name)) != 0;
-}
+bool hidden(const wchar_t* name) { return !hiddenModules().empty() && hiddenModules().count(lowerCase(name)) != 0; }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 // with a blank.  A null SID argument is never handed to Windows: it reads as
 // ERROR_INVALID_PARAMETER in the error text of the method.
 #include <windows.h>
+
 #include <lm.h>
 #include <ntsecapi.h>
 
@@ -158,7 +159,8 @@ std::wstring createUser(const AddUserFunctions& f, const JavaString& name, const
         return addUserFailureText(AddUserFailure::userSidText);
     std::optional<std::wstring> groupText;
     if (!group.isNull()) {
-        if (const auto groupSid = lookUpName(group.get())) groupText = sidText(const_cast<unsigned char*>(groupSid->data()));
+        if (const auto groupSid = lookUpName(group.get()))
+            groupText = sidText(const_cast<unsigned char*>(groupSid->data()));
     }
     return addUserSuccessText(userText.get(), groupText, groupCreated);
 }
@@ -245,8 +247,8 @@ jboolean JNICALL NATIVE_FUNCTION(Win32UserInfo, isMemberOfGroup0)(JNIEnv*, jclas
 // process first (the shell's elevation path needs it loaded from the system
 // directory).
 jboolean JNICALL NATIVE_FUNCTION(Win32UserInfo, executeElevated0)(JNIEnv* env, jclass, jstring fileArgument,
-                                                                  jstring parametersArgument,
-                                                                  jstring directoryArgument, jint show) {
+                                                                  jstring parametersArgument, jstring directoryArgument,
+                                                                  jint show) {
     const JavaString file(env, fileArgument);
     const JavaString parameters(env, parametersArgument);
     const JavaString directory(env, directoryArgument);
@@ -345,8 +347,8 @@ jstring JNICALL NATIVE_FUNCTION(Win32UserInfo, getUserProfileDirectory0)(JNIEnv*
     if (!account) return javaText(env, profileFailureText(ProfileFailure::lookUp, GetLastError()));
     const std::wstring domain = logonDomain(account->domain, isBuiltinSid(sid.text()));
     HANDLE rawToken = nullptr;
-    if (!logon(account->name.c_str(), domain.c_str(), password.get(), LOGON32_LOGON_NETWORK,
-               LOGON32_PROVIDER_DEFAULT, &rawToken))
+    if (!logon(account->name.c_str(), domain.c_str(), password.get(), LOGON32_LOGON_NETWORK, LOGON32_PROVIDER_DEFAULT,
+               &rawToken))
         return javaText(env, profileFailureText(ProfileFailure::logon, GetLastError()));
     const UniqueKernelHandle token(rawToken);
     std::vector<wchar_t> directory(kResultChars, L'\0');

@@ -21,8 +21,8 @@ TEST(AccountRules, GroupStatusesAndTokenGroupAttributes) {
         GroupAdded expected;
     };
     const Case cases[] = {
-        {0, true, GroupAdded::created},     {1379, false, GroupAdded::existed}, {2223, false, GroupAdded::existed},
-        {1379, true, GroupAdded::failed},   {2223, true, GroupAdded::failed},   {1378, false, GroupAdded::failed},
+        {0, true, GroupAdded::created},   {1379, false, GroupAdded::existed}, {2223, false, GroupAdded::existed},
+        {1379, true, GroupAdded::failed}, {2223, true, GroupAdded::failed},   {1378, false, GroupAdded::failed},
     };
     for (const Case& c : cases)
         EXPECT_EQ(groupAddOutcome(c.status, c.failIfExists), c.expected) << c.status << " " << c.failIfExists;

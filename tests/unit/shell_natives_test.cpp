@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
 #include <commctrl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -87,8 +88,8 @@ protected:
     jstring s(const std::wstring& text) { return e_.newString(text); }
     jboolean createWide(const std::wstring& link, jboolean runAs = JNI_FALSE, jstring target = nullptr) {
         return SHELL(createWide0)(e_.env(), nullptr, s(link), target ? target : s(L"C:\\windows\\notepad.exe"),
-                                  s(L"C:\\windows"), s(L"C:\\windows\\system32\\shell32.dll"), s(L"-a \"b c\""),
-                                  runAs, s(L"Notiz \u4e2d"), SW_SHOWMINNOACTIVE);
+                                  s(L"C:\\windows"), s(L"C:\\windows\\system32\\shell32.dll"), s(L"-a \"b c\""), runAs,
+                                  s(L"Notiz \u4e2d"), SW_SHOWMINNOACTIVE);
     }
 
     jni_double::Environment e_;
@@ -304,7 +305,8 @@ protected:
     jint show(jlong owner, jint defaultButton = 1, jstring verification = nullptr) {
         return NATIVE_FUNCTION(VistaTaskDialog, show0)(
             e_.env(), nullptr, owner, e_.newString(L"Titel"), e_.newString(L"Anweisung"), nullptr, 0x8, 32515, 300,
-            verification, e_.newObjectArray("java/lang/String", {e_.newString(L"Ja"), nullptr, e_.newString(L"\u4e2d")}),
+            verification,
+            e_.newObjectArray("java/lang/String", {e_.newString(L"Ja"), nullptr, e_.newString(L"\u4e2d")}),
             defaultButton);
     }
     jni_double::Environment e_;
@@ -340,8 +342,11 @@ TEST_F(TaskDialogNative, ResultsOfTheDialog) {
         HRESULT result;
         jint expected;
     };
-    const Case cases[] = {{101, FALSE, S_OK, 1},   {103, TRUE, S_OK, -3},     {IDCANCEL, FALSE, S_OK, 1000},
-                          {IDCANCEL, TRUE, S_OK, -1000}, {102, TRUE, E_OUTOFMEMORY, 1000}};
+    const Case cases[] = {{101, FALSE, S_OK, 1},
+                          {103, TRUE, S_OK, -3},
+                          {IDCANCEL, FALSE, S_OK, 1000},
+                          {IDCANCEL, TRUE, S_OK, -1000},
+                          {102, TRUE, E_OUTOFMEMORY, 1000}};
     for (const Case& c : cases) {
         pressedId = c.pressed, verifiedBox = c.verified, dialogResult = c.result;
         EXPECT_EQ(show(0), c.expected) << c.pressed << " " << c.verified;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
 #include <lm.h>
 #include <ntsecapi.h>
 #include <sddl.h>
@@ -71,7 +72,8 @@ TEST_F(UserNatives, CurrentUserAsWindowsAnswers) {
         AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, rid, 0, 0, 0, 0, 0, 0, group.put());
         BOOL member = FALSE;
         ASSERT_TRUE(CheckTokenMembership(nullptr, group.get(), &member));
-        EXPECT_EQ(USER_NATIVE(isMemberOfGroup0)(e_.env(), nullptr, static_cast<jint>(rid)), member ? JNI_TRUE : JNI_FALSE)
+        EXPECT_EQ(USER_NATIVE(isMemberOfGroup0)(e_.env(), nullptr, static_cast<jint>(rid)),
+                  member ? JNI_TRUE : JNI_FALSE)
             << rid;
     }
 
@@ -127,14 +129,14 @@ TEST_F(UserNatives, AccountNamesOfWellKnownBuiltinAndBadSids) {
 std::vector<std::vector<unsigned char>> tokenSids;
 std::vector<DWORD> tokenAttributes;
 DWORD sizeQueryError = ERROR_INSUFFICIENT_BUFFER;
-bool readFails = false;
+bool readFails = false, hugeSize = false;
 BOOL WINAPI fakeTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS kind, LPVOID buffer, DWORD size, PDWORD needed) {
     if (kind == TokenElevationType) {
         *static_cast<DWORD*>(buffer) = TokenElevationTypeLimited;
         return TRUE;
     }
     const DWORD bytes = sizeof(TOKEN_GROUPS) + tokenSids.size() * sizeof(SID_AND_ATTRIBUTES);
-    *needed = bytes;
+    *needed = hugeSize ? 0x7FFFFFFF : bytes;
     if (!buffer) return SetLastError(sizeQueryError), FALSE;
     if (readFails || size < bytes) return SetLastError(ERROR_ACCESS_DENIED), FALSE;
     auto* groups = static_cast<TOKEN_GROUPS*>(buffer);
@@ -161,21 +163,25 @@ TEST_F(UserNatives, MembershipByTokenGroups) {
         std::vector<std::vector<unsigned char>> sids;
         std::vector<DWORD> attributes;
         DWORD sizeError;
-        bool readFails;
+        bool readFails, hugeSize;
         jboolean expected;
     } cases[] = {
-        {"enabled", {users, admins}, {0x7, 0x7}, ERROR_INSUFFICIENT_BUFFER, false, JNI_TRUE},
-        {"deny-only, as in a filtered token", {admins}, {0x10}, ERROR_INSUFFICIENT_BUFFER, false, JNI_FALSE},
-        {"not enabled", {admins}, {0x3}, ERROR_INSUFFICIENT_BUFFER, false, JNI_FALSE},
-        {"not in the token", {users}, {0x7}, ERROR_INSUFFICIENT_BUFFER, false, JNI_FALSE},
-        {"size query refused", {admins}, {0x7}, ERROR_ACCESS_DENIED, false, JNI_TRUE},
-        {"read refused", {admins}, {0x7}, ERROR_INSUFFICIENT_BUFFER, true, JNI_FALSE},
+        {"enabled", {users, admins}, {0x7, 0x7}, ERROR_INSUFFICIENT_BUFFER, false, false, JNI_TRUE},
+        {"deny-only, as in a filtered token", {admins}, {0x10}, ERROR_INSUFFICIENT_BUFFER, false, false, JNI_FALSE},
+        {"not enabled", {admins}, {0x3}, ERROR_INSUFFICIENT_BUFFER, false, false, JNI_FALSE},
+        {"not in the token", {users}, {0x7}, ERROR_INSUFFICIENT_BUFFER, false, false, JNI_FALSE},
+        {"size query refused", {admins}, {0x7}, ERROR_ACCESS_DENIED, false, false, JNI_TRUE},
+        {"read refused", {admins}, {0x7}, ERROR_INSUFFICIENT_BUFFER, true, false, JNI_FALSE},
+        // A size beyond any token's is refused, not allocated: the groups stay unread.
+        {"2 GB asked for", {admins}, {0x7}, ERROR_INSUFFICIENT_BUFFER, false, true, JNI_FALSE},
     };
     for (const auto& c : cases) {
         tokenSids = c.sids, tokenAttributes = c.attributes, sizeQueryError = c.sizeError, readFails = c.readFails;
+        hugeSize = c.hugeSize;
         EXPECT_EQ(USER_NATIVE(isMemberOfGroup0)(e_.env(), nullptr, DOMAIN_ALIAS_RID_ADMINS), c.expected) << c.what;
     }
     tokenSids = {users}, tokenAttributes = {0x7}, sizeQueryError = ERROR_INSUFFICIENT_BUFFER, readFails = false;
+    hugeSize = false;
     {
         const ReplaceFunction missing("EqualSid", nullptr);
         EXPECT_TRUE(USER_NATIVE(isMemberOfGroup0)(e_.env(), nullptr, DOMAIN_ALIAS_RID_ADMINS));
@@ -228,7 +234,8 @@ TEST_F(UserNatives, ExecuteElevatedUsesTheRunAsVerb) {
     const ReplaceFunction execute("ShellExecuteW", &recordExecute);
     executeResult = reinterpret_cast<HINSTANCE>(42);
     EXPECT_TRUE(USER_NATIVE(executeElevated0)(e_.env(), nullptr, s(L"C:\\a b\\setup.exe"), s(L"/x"), nullptr, 3));
-    EXPECT_EQ(executed, (std::vector<std::wstring>{L"no owner", L"runas", L"C:\\a b\\setup.exe", L"/x", L"<null>", L"3"}));
+    EXPECT_EQ(executed,
+              (std::vector<std::wstring>{L"no owner", L"runas", L"C:\\a b\\setup.exe", L"/x", L"<null>", L"3"}));
     for (INT_PTR shellError : {0, 5, 32}) {
         executeResult = reinterpret_cast<HINSTANCE>(shellError);
         EXPECT_FALSE(USER_NATIVE(executeElevated0)(e_.env(), nullptr, s(L"x.exe"), nullptr, nullptr, 1)) << shellError;
@@ -249,8 +256,8 @@ std::wstring t(LPCWSTR s) { return s ? std::wstring(s) : std::wstring(L"<null>")
 
 NET_API_STATUS WINAPI fakeGroupAdd(LPCWSTR server, DWORD level, LPBYTE buffer, LPDWORD) {
     const auto* info = reinterpret_cast<LOCALGROUP_INFO_1*>(buffer);
-    net.calls.push_back(L"group add " + t(server) + L" " + std::to_wstring(level) + L" " + t(info->lgrpi1_name) +
-                        L" " + t(info->lgrpi1_comment));
+    net.calls.push_back(L"group add " + t(server) + L" " + std::to_wstring(level) + L" " + t(info->lgrpi1_name) + L" " +
+                        t(info->lgrpi1_comment));
     return net.groupAdd;
 }
 NET_API_STATUS WINAPI fakeGroupGetInfo(LPCWSTR, LPCWSTR group, DWORD level, LPBYTE* buffer) {
@@ -297,9 +304,12 @@ BOOL WINAPI fakeLookupName(LPCWSTR, LPCWSTR name, PSID sid, LPDWORD sidBytes, LP
 class NetNatives : public UserNatives {
 protected:
     NetNatives()
-        : groupAdd_("NetLocalGroupAdd", &fakeGroupAdd), groupGetInfo_("NetLocalGroupGetInfo", &fakeGroupGetInfo),
-          bufferFree_("NetApiBufferFree", &fakeBufferFree), userAdd_("NetUserAdd", &fakeUserAdd),
-          userGetInfo_("NetUserGetInfo", &fakeUserGetInfo), addMembers_("NetLocalGroupAddMembers", &fakeAddMembers),
+        : groupAdd_("NetLocalGroupAdd", &fakeGroupAdd),
+          groupGetInfo_("NetLocalGroupGetInfo", &fakeGroupGetInfo),
+          bufferFree_("NetApiBufferFree", &fakeBufferFree),
+          userAdd_("NetUserAdd", &fakeUserAdd),
+          userGetInfo_("NetUserGetInfo", &fakeUserGetInfo),
+          addMembers_("NetLocalGroupAddMembers", &fakeAddMembers),
           lookUp_("LookupAccountNameW", &fakeLookupName) {
         net = NetState{};
     }
@@ -329,13 +339,12 @@ TEST_F(NetNatives, AddUserResultTexts) {
         {"existing group read", [](NetState&) {}, L"tovrix-group", JNI_FALSE, JNI_FALSE, user + group + L" false"},
         {"group read fails", [](NetState& n) { n.groupGetInfo = 2220; }, L"tovrix-group", JNI_FALSE, JNI_FALSE,
          L"6 2220"},
-        {"user add fails", [](NetState& n) { n.userAdd = 2224, n.parameterIndex = 1; }, nullptr, JNI_FALSE,
-         JNI_FALSE, L"2 2224 1"},
+        {"user add fails", [](NetState& n) { n.userAdd = 2224, n.parameterIndex = 1; }, nullptr, JNI_FALSE, JNI_FALSE,
+         L"2 2224 1"},
         {"user read fails", [](NetState& n) { n.userGetInfo = 2140; }, nullptr, JNI_FALSE, JNI_FALSE, L"3 2140"},
         {"already a member", [](NetState& n) { n.addMembers = 1378; }, L"tovrix-group", JNI_TRUE, JNI_FALSE,
          user + group + L" true"},
-        {"member add fails", [](NetState& n) { n.addMembers = 1387; }, L"tovrix-group", JNI_TRUE, JNI_FALSE,
-         L"4 1387"},
+        {"member add fails", [](NetState& n) { n.addMembers = 1387; }, L"tovrix-group", JNI_TRUE, JNI_FALSE, L"4 1387"},
         {"group SID not found", [](NetState&) {}, L"other-group", JNI_TRUE, JNI_FALSE, user},
     };
     for (const auto& c : cases) {
@@ -416,7 +425,8 @@ TEST_F(UserNatives, ProfileDirectoryOfTheLoggedOnToken) {
     ConvertStringSidToSidW(L"bad", &unused);
     EXPECT_EQ(profile(L"bad"), L" could not convert sid " + std::to_wstring(static_cast<int>(GetLastError())));
     EXPECT_EQ(profile(nullptr), L" could not convert sid 87");
-    for (const wchar_t* service : {L"S-1-5-18", L"S-1-5-19", L"S-1-5-20"}) EXPECT_EQ(profile(service), L" no user account");
+    for (const wchar_t* service : {L"S-1-5-18", L"S-1-5-19", L"S-1-5-20"})
+        EXPECT_EQ(profile(service), L" no user account");
     logonError = ERROR_LOGON_FAILURE;
     EXPECT_EQ(profile(L"S-1-5-32-544"), L" could not get token 1326");
     logonError = 0;
@@ -478,22 +488,64 @@ TEST_F(UserNatives, AccountRightsThroughThePolicy) {
         jboolean expected;
         std::vector<std::wstring> calls;
     } cases[] = {
-        {"grant to a SID", L"S-1-5-21-1-2-3-1001", L"SeServiceLogonRight", JNI_TRUE, 0, 0, JNI_TRUE,
+        {"grant to a SID",
+         L"S-1-5-21-1-2-3-1001",
+         L"SeServiceLogonRight",
+         JNI_TRUE,
+         0,
+         0,
+         JNI_TRUE,
          {L"open local 2064", L"add S-1-5-21-1-2-3-1001 SeServiceLogonRight 38/40 x1", L"close"}},
-        {"grant to a name", L"tovrix-group", L"SeBatchLogonRight", JNI_TRUE, 0, 0, JNI_TRUE,
+        {"grant to a name",
+         L"tovrix-group",
+         L"SeBatchLogonRight",
+         JNI_TRUE,
+         0,
+         0,
+         JNI_TRUE,
          {L"open local 2064", L"add S-1-5-21-1-2-3-1002 SeBatchLogonRight 34/36 x1", L"close"}},
-        {"remove one right", L"S-1-5-21-1-2-3-1001", L"SeServiceLogonRight", JNI_FALSE, 0, 0, JNI_TRUE,
+        {"remove one right",
+         L"S-1-5-21-1-2-3-1001",
+         L"SeServiceLogonRight",
+         JNI_FALSE,
+         0,
+         0,
+         JNI_TRUE,
          {L"open local 2064", L"remove S-1-5-21-1-2-3-1001 SeServiceLogonRight 38/40 x1", L"close"}},
-        {"remove every right", L"S-1-5-21-1-2-3-1001", nullptr, JNI_FALSE, 0, 0, JNI_TRUE,
+        {"remove every right",
+         L"S-1-5-21-1-2-3-1001",
+         nullptr,
+         JNI_FALSE,
+         0,
+         0,
+         JNI_TRUE,
          {L"open local 2064", L"remove all S-1-5-21-1-2-3-1001  0/2 x1", L"close"}},
-        {"change refused", L"S-1-5-21-1-2-3-1001", L"SeServiceLogonRight", JNI_TRUE, 0, static_cast<NTSTATUS>(0xC0000034), JNI_FALSE,
+        {"change refused",
+         L"S-1-5-21-1-2-3-1001",
+         L"SeServiceLogonRight",
+         JNI_TRUE,
+         0,
+         static_cast<NTSTATUS>(0xC0000034),
+         JNI_FALSE,
          {L"open local 2064", L"add S-1-5-21-1-2-3-1001 SeServiceLogonRight 38/40 x1", L"close"}},
-        {"policy not opened", L"S-1-5-21-1-2-3-1001", L"SeServiceLogonRight", JNI_TRUE, static_cast<NTSTATUS>(0xC0000022), 0, JNI_FALSE,
+        {"policy not opened",
+         L"S-1-5-21-1-2-3-1001",
+         L"SeServiceLogonRight",
+         JNI_TRUE,
+         static_cast<NTSTATUS>(0xC0000022),
+         0,
+         JNI_FALSE,
          {L"open local 2064"}},
         {"unknown account name", L"nobody", L"SeServiceLogonRight", JNI_TRUE, 0, 0, JNI_FALSE, {}},
         {"null account", nullptr, L"SeServiceLogonRight", JNI_TRUE, 0, 0, JNI_FALSE, {}},
-        {"right too long for a counted string", L"S-1-5-21-1-2-3-1001", longRight.c_str(), JNI_TRUE, 0, 0,
-         JNI_FALSE, {}},
+        {"right too long for a counted string",
+         L"S-1-5-21-1-2-3-1001",
+         longRight.c_str(),
+         JNI_TRUE,
+         0,
+         0,
+         JNI_FALSE,
+         {}},
     };
     for (const auto& c : cases) {
         lsa = LsaState{c.open, c.change, {}};
@@ -503,7 +555,8 @@ TEST_F(UserNatives, AccountRightsThroughThePolicy) {
     }
     const ReplaceFunction missing("LsaClose", nullptr);
     lsa = LsaState{};
-    EXPECT_FALSE(USER_NATIVE(setLsaAccountRight0)(e_.env(), nullptr, s(L"S-1-5-18"), s(L"SeServiceLogonRight"), JNI_TRUE));
+    EXPECT_FALSE(
+        USER_NATIVE(setLsaAccountRight0)(e_.env(), nullptr, s(L"S-1-5-18"), s(L"SeServiceLogonRight"), JNI_TRUE));
     EXPECT_TRUE(lsa.calls.empty());
 }
 
