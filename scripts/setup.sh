@@ -46,4 +46,21 @@ if ! awk '/^\[/ { in_section = ($0 ~ /^\[Software\\\\Wine\\\\X11 Driver\]/) }
   wineserver -w || true
 fi
 bash "$root/scripts/fetch_java.sh"
+
+# LnkParse3 from PyPI: the independent reader of the shell links the
+# end-to-end tests write, installed into the build tree (the tests add
+# build/python-packages to their import path), for the interpreter that runs
+# pytest.
+python_packages="$root/build/python-packages"
+if [ ! -f "$python_packages/LnkParse3/__init__.py" ]; then
+  python=python3
+  "$python" -c "import pytest" 2>/dev/null || python=/usr/bin/python3
+  if ! "$python" -m pip --version >/dev/null 2>&1; then
+    sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends python3-pip >/dev/null
+  fi
+  echo "setup: installing LnkParse3 into $python_packages"
+  "$python" -m pip install -q --disable-pip-version-check --root-user-action=ignore --target "$python_packages" "LnkParse3==1.6.0"
+fi
 echo "setup: ready"

@@ -4,7 +4,7 @@
 //   dialog_watcher --out RECORD.txt [--press BUTTON[,BUTTON...]] [--timeout MS]
 //                  [--class NAME] [--env NAME=VALUE]... [--no-window-ok]
 //                  [--follow] [--press-delay MS] [--new-console]
-//                  -- PROGRAM [ARGS...]
+//                  [--check TEXT[,TEXT...]] -- PROGRAM [ARGS...]
 //
 // --env sets a variable for the program (an empty value removes it). Wine
 // rebuilds some variables (TEMP, TMP, USERPROFILE, ...) for programs started
@@ -36,6 +36,12 @@
 // Message boxes ("#32770") that appear meanwhile are recorded as windows and
 // answered with their default button.
 //
+// --check ticks the check box of that text (accelerator "&" ignored) before
+// the button is pressed: it is checked and its dialog told that it was
+// clicked, as a click would (a task dialog's verification box, an "Options:"
+// box).  Entries go to windows as --press entries do; an empty entry ticks
+// nothing.
+//
 // Only visible top-level windows of the started process count, and of those
 // only windows of class NAME ("#32770", the class of message boxes and
 // standard dialogs, unless --class says otherwise; "*" takes every class).
@@ -45,6 +51,11 @@
 //   window <n>
 //   caption: <text>
 //   control <id> <class>: <text>      (one per child control, z-order)
+//   state <id> <checkbox|radio> <checked|unchecked|indeterminate>: <text>
+//                                     (one per check box and radio button)
+//   ticked <id> <checked|unchecked|indeterminate>: <text>
+//                                     (the box --check ticked, its state after)
+//   not ticked: <text>                (no check box of that text)
 //   pressed <id>                      (or "action <choice>", see below)
 //   end
 //
@@ -104,6 +115,7 @@ private:
 struct Options {
     std::wstring out;
     std::vector<std::wstring> press;  // empty: default button
+    std::vector<std::wstring> check;  // empty: no box ticked
     DWORD timeout = 20000;
     std::wstring windowClass = L"#32770";
     bool noWindowOk = false;
@@ -223,6 +235,8 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             std::wstring assignment = argv[++i];
             if (assignment.find(L'=') == std::wstring::npos || assignment[0] == L'=') return false;
             options.environment.push_back(assignment);
+        } else if (arg == L"--check" && hasValue) {
+            options.check = splitList(argv[++i]);
         } else if (arg == L"--no-window-ok") {
             options.noWindowOk = true;
         } else if (arg == L"--follow") {
@@ -465,6 +479,50 @@ std::wstring iconName(HWND control) {
     return name;
 }
 
+// "checkbox" or "radio" for the check boxes and radio buttons among a
+// window's controls, else empty.
+std::wstring checkKind(HWND control) {
+    if (className(control) != L"Button") return std::wstring();
+    switch (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE: return L"checkbox";
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON: return L"radio";
+        default: return std::wstring();
+    }
+}
+
+std::wstring checkState(HWND control) {
+    DWORD_PTR state = BST_UNCHECKED;
+    SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &state);
+    return state == BST_CHECKED ? L"checked" : state == BST_INDETERMINATE ? L"indeterminate" : L"unchecked";
+}
+
+// Checks the box of that text and tells its dialog it was clicked (a sent
+// WM_COMMAND with BN_CLICKED, which is what the box itself sends on a click).
+// A box that is checked already is left alone, since a dialog that toggles
+// on the notice would uncheck it.
+void tick(Record& record, HWND window, const std::wstring& text) {
+    for (HWND child : childControls(window)) {
+        if (checkKind(child) != L"checkbox" || withoutAccelerators(windowText(child)) != withoutAccelerators(text))
+            continue;
+        if (checkState(child) != L"checked") {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(child, BM_SETCHECK, BST_CHECKED, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds,
+                                &ignored);
+            SendMessageTimeoutW(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(child)), BN_CLICKED),
+                                reinterpret_cast<LPARAM>(child), SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds,
+                                &ignored);
+        }
+        record.line(L"ticked " + std::to_wstring(GetDlgCtrlID(child)) + L" " + checkState(child) + L": " +
+                    escapeLine(windowText(child)));
+        return;
+    }
+    record.line(L"not ticked: " + escapeLine(text));
+}
+
 void recordWindow(Record& record, int number, HWND window) {
     record.line(L"window " + std::to_wstring(number));
     record.line(L"caption: " + escapeLine(windowText(window)));
@@ -475,6 +533,13 @@ void recordWindow(Record& record, int number, HWND window) {
     for (HWND child : childControls(window)) {
         if (className(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
             record.line(L"icon: " + iconName(child));
+        }
+    }
+    for (HWND child : childControls(window)) {
+        const std::wstring kind = checkKind(child);
+        if (!kind.empty()) {
+            record.line(L"state " + std::to_wstring(GetDlgCtrlID(child)) + L" " + kind + L" " + checkState(child) +
+                        L": " + escapeLine(windowText(child)));
         }
     }
 }
@@ -522,6 +587,11 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         if (!options.press.empty()) {
             size_t index = static_cast<size_t>(windows - 1);
             choice = options.press[index < options.press.size() ? index : options.press.size() - 1];
+        }
+        if (!options.check.empty()) {
+            size_t index = static_cast<size_t>(windows - 1);
+            const std::wstring& box = options.check[index < options.check.size() ? index : options.check.size() - 1];
+            if (!box.empty()) tick(record, window, box);
         }
         const bool userAction = isUserAction(choice);
         int id = userAction ? 0 : chooseButton(window, choice);
@@ -712,7 +782,7 @@ int main() {
         std::fprintf(stderr,
                      "usage: dialog_watcher --out RECORD [--press BUTTON[,BUTTON...]] [--timeout MS]\n"
                      "                      [--class NAME] [--env NAME=VALUE]... [--no-window-ok]\n"
-                     "                      -- PROGRAM [ARGS...]\n");
+                     "                      [--check TEXT[,TEXT...]] -- PROGRAM [ARGS...]\n");
         return kExitUsage;
     }
 
