@@ -70,11 +70,26 @@ struct ModuleTraits {
     static void close(Handle h) { FreeLibrary(h); }
 };
 
+// Memory Windows hands to the caller to free: GlobalFree (WinHTTP's strings)
+// and LocalFree (SID strings, FormatMessage buffers).
+struct GlobalMemoryTraits {
+    using Handle = HGLOBAL;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle h) { GlobalFree(h); }
+};
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle h) { LocalFree(h); }
+};
+
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
+using UniqueLocal = UniqueResource<LocalMemoryTraits>;
 
 // Looks up a function of a system library at run time.  The library is taken
 // when already loaded, else loaded from the system directory only.

@@ -333,6 +333,7 @@ void fillDataFunctions(JNINativeInterface_& t) {
     t.ReleaseIntArrayElements = releaseElements<jint, 'I', jintArray>;
     t.GetIntArrayRegion = getRegion<jint, 'I', jintArray>;
     t.GetBooleanArrayRegion = getRegion<jboolean, 'Z', jbooleanArray>;
+    t.SetBooleanArrayRegion = setRegion<jboolean, 'Z', jbooleanArray>;
     t.DeleteLocalRef = DeleteLocalRef;
     t.ExceptionOccurred = ExceptionOccurred;
     t.ExceptionCheck = ExceptionCheck;
