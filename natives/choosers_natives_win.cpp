@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <ole2.h>  // VARIANT and IDataObject, which objsel.h uses
+
 #include <objsel.h>
 #include <sddl.h>
 #include <shobjidl.h>
@@ -224,8 +225,7 @@ HWND findConsoleWindow() {
     std::vector<wchar_t> oldTitle(8192, L'\0');
     if (GetConsoleTitleW(oldTitle.data(), static_cast<DWORD>(oldTitle.size())) == 0) return nullptr;
     wchar_t unique[64];
-    std::swprintf(unique, 64, L"%lu/%lu", static_cast<unsigned long>(GetTickCount()),
-                  static_cast<unsigned long>(GetCurrentProcessId()));
+    std::swprintf(unique, 64, L"%d/%d", static_cast<int>(GetTickCount()), static_cast<int>(GetCurrentProcessId()));
     SetConsoleTitleW(unique);
     Sleep(40);
     HWND console = FindWindowW(nullptr, unique);
@@ -248,7 +248,7 @@ BOOL CALLBACK rememberOwnWindow(HWND window, LPARAM param) {
 }
 
 // The SID string of the first fetched attribute, when it is a byte array
-// holding a valid SID; empty otherwise.
+// holding a valid SID; none otherwise.
 std::optional<std::wstring> sidString(const DS_SELECTION& item, ULONG fetched,
                                       choosers::ConvertSidToStringSidFn convertSid) {
     if (fetched < 1 || !item.pvarFetchedAttributes) return std::nullopt;
@@ -365,9 +365,8 @@ jobjectArray JNICALL NATIVE_FUNCTION(ObjectPicker, show0)(JNIEnv* env, jclass, j
     if (FAILED(CoCreateInstance(CLSID_DsObjectPicker, nullptr, CLSCTX_INPROC_SERVER, IID_IDsObjectPicker,
                                 objectPicker.putVoid())))
         return nullptr;
-    const picker::Scope scope = picker::scopeFor(
-        {multiSelect != JNI_FALSE, groups != JNI_FALSE, users != JNI_FALSE, wellKnownPrincipals != JNI_FALSE,
-         localComputerOnly != JNI_FALSE});
+    const picker::Scope scope = picker::scopeFor({multiSelect != JNI_FALSE, groups != JNI_FALSE, users != JNI_FALSE,
+                                                  wellKnownPrincipals != JNI_FALSE, localComputerOnly != JNI_FALSE});
     DSOP_SCOPE_INIT_INFO scopeInfo{};
     scopeInfo.cbSize = sizeof(scopeInfo);
     scopeInfo.flType = scope.types;

@@ -7,6 +7,7 @@
 
 #include <jni.h>
 #include <ole2.h>  // VARIANT and IDataObject, which objsel.h uses
+
 #include <objsel.h>
 
 #include <cstddef>

@@ -228,8 +228,8 @@ jlong JNICALL NATIVE_FUNCTION(Win32Proxy, getAutoProxyConfig0)(JNIEnv* env, jcla
     if (target.isNull()) return 0;
     if (!holdsEntries(env, result, 3)) return ERROR_INVALID_PARAMETER;
 
-    const Session session(f, f.open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0));
+    const Session session(
+        f, f.open(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session.get()) return autoProxyResult(kStageOpen, failureCode());
 
     WINHTTP_AUTOPROXY_OPTIONS options{};

@@ -23,8 +23,8 @@ struct Scope {
     std::uint32_t uplevelBothModes = 0;  // DSOP_FILTER_* for mixed and native mode
     std::uint32_t uplevelMixedOnly = 0;
     std::uint32_t uplevelNativeOnly = 0;
-    std::uint32_t downlevel = 0;         // DSOP_DOWNLEVEL_FILTER_*
-    std::uint32_t pickerOptions = 0;     // DSOP_FLAG_*
+    std::uint32_t downlevel = 0;      // DSOP_DOWNLEVEL_FILTER_*
+    std::uint32_t pickerOptions = 0;  // DSOP_FLAG_*
 };
 
 // The local computer alone, or every scope but the global catalog and

@@ -44,17 +44,17 @@ std::uint32_t decodeLength(const unsigned char* header);
 
 enum class ReadStatus {
     ok,
-    noHeader,        // the stream failed or ended before the 4 length bytes were complete
-    lengthRefused,   // the length is negative as a signed number, or above the limit
-    truncated,       // the stream failed or ended before the whole payload arrived
-    outOfMemory,     // the payload buffer could not grow to the bytes that arrived
+    noHeader,       // the stream failed or ended before the 4 length bytes were complete
+    lengthRefused,  // the length is negative as a signed number, or above the limit
+    truncated,      // the stream failed or ended before the whole payload arrived
+    outOfMemory,    // the payload buffer could not grow to the bytes that arrived
 };
 
 struct ReadResult {
     ReadStatus status = ReadStatus::noHeader;
-    std::uint32_t announced = 0;        // the length field as read (0 without a header)
-    std::vector<unsigned char> payload; // the whole payload when ok, else empty
-    std::size_t largestBuffer = 0;      // the largest payload buffer this read held, in bytes
+    std::uint32_t announced = 0;         // the length field as read (0 without a header)
+    std::vector<unsigned char> payload;  // the whole payload when ok, else empty
+    std::size_t largestBuffer = 0;       // the largest payload buffer this read held, in bytes
 };
 
 // Reads one block: the length, then exactly that many payload bytes, looping

@@ -19,8 +19,9 @@ DWORD transferSize(std::size_t size) { return static_cast<DWORD>(std::min(size, 
 
 HANDLE createListener(const wchar_t* name) {
     if (!name) return INVALID_HANDLE_VALUE;
-    return CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
-                            PIPE_REJECT_REMOTE_CLIENTS, 1, kPipeBufferBytes, kPipeBufferBytes, 0, nullptr);
+    return CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX,
+                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                            kPipeBufferBytes, kPipeBufferBytes, 0, nullptr);
 }
 
 bool connectServer(HANDLE pipe, const RetryPolicy& policy) {

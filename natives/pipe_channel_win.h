@@ -17,12 +17,12 @@ namespace pipe_channel {
 // How long the connecting calls keep trying.  The natives use the defaults
 // (about five minutes on each side); tests pass shorter ones.
 struct RetryPolicy {
-    int connectRetries = 600;        // ConnectNamedPipe failures retried (601 calls)
-    DWORD connectPauseMs = 500;      // before each retry
-    DWORD firstWaitMs = 300000;      // WaitNamedPipeW before the first open
-    int openRetries = 200;           // CreateFileW failures retried (201 attempts)
-    DWORD openPauseMs = 500;         // before each retry
-    DWORD retryWaitMs = 1000;        // WaitNamedPipeW after each pause
+    int connectRetries = 600;    // ConnectNamedPipe failures retried (601 calls)
+    DWORD connectPauseMs = 500;  // before each retry
+    DWORD firstWaitMs = 300000;  // WaitNamedPipeW before the first open
+    int openRetries = 200;       // CreateFileW failures retried (201 attempts)
+    DWORD openPauseMs = 500;     // before each retry
+    DWORD retryWaitMs = 1000;    // WaitNamedPipeW after each pause
 };
 
 // A duplex byte-mode pipe with one instance, 65536-byte buffers both ways,

@@ -111,8 +111,8 @@ bool writeExactly(HANDLE pipe, const unsigned char* data, std::size_t size) {
 std::optional<Bytes> readBlock(HANDLE pipe) {
     unsigned char header[4];
     if (!readExactly(pipe, header, 4)) return std::nullopt;
-    const std::uint32_t length = header[0] | header[1] << 8 | header[2] << 16 | static_cast<std::uint32_t>(header[3])
-                                                                                    << 24;
+    const std::uint32_t length =
+        header[0] | header[1] << 8 | header[2] << 16 | static_cast<std::uint32_t>(header[3]) << 24;
     if (length > 256u * 1024 * 1024) {  // more than any test sends
         SetLastError(ERROR_INVALID_DATA);
         return std::nullopt;
@@ -136,8 +136,8 @@ std::string errorText(DWORD error) { return std::to_string(static_cast<unsigned 
 HANDLE connect(const std::string& mode, const std::string& name, Record& record) {
     const std::wstring wide(name.begin(), name.end());
     if (mode == "server") {
-        HANDLE pipe = CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                       1, 65536, 65536, 0, nullptr);
+        HANDLE pipe = CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr);
         if (pipe == INVALID_HANDLE_VALUE) {
             record.line("connect failed " + errorText(GetLastError()));
             return INVALID_HANDLE_VALUE;
@@ -200,8 +200,9 @@ bool act(const std::string& action, HANDLE& pipe, bool server, Record& record) {
     if (action.rfind("write:", 0) == 0) {
         const std::size_t colon = action.find(':', 6);
         if (colon == std::string::npos) return false;
-        const Bytes block = pattern(std::strtoul(action.substr(6, colon - 6).c_str(), nullptr, 10),
-                                    static_cast<std::uint32_t>(std::strtoul(action.substr(colon + 1).c_str(), nullptr, 10)));
+        const Bytes block =
+            pattern(std::strtoul(action.substr(6, colon - 6).c_str(), nullptr, 10),
+                    static_cast<std::uint32_t>(std::strtoul(action.substr(colon + 1).c_str(), nullptr, 10)));
         if (!writeBlock(pipe, block)) {
             record.line("write failed " + errorText(GetLastError()));
             return false;

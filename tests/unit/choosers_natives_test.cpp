@@ -12,7 +12,8 @@
 
 #include <windows.h>
 
-#include <ole2.h>
+#include <ole2.h>  // VARIANT and IDataObject, which objsel.h uses
+
 #include <objsel.h>
 #include <sddl.h>
 
@@ -140,8 +141,8 @@ HWND plainWindow(bool visible) {
         return RegisterClassW(&wc);
     }();
     if (!atom) return nullptr;
-    return CreateWindowExW(0, L"tovrix-picker-owner", L"owner", WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0),
-                           0, 0, 100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    return CreateWindowExW(0, L"tovrix-picker-owner", L"owner", WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0,
+                           100, 100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
 // Whether this process can have windows at all: Wine without an X display
@@ -155,8 +156,8 @@ bool windowsCanBeShown() {
     return can;
 }
 
-#define REQUIRE_WINDOWS()          \
-    if (!windowsCanBeShown())      \
+#define REQUIRE_WINDOWS()                                                                              \
+    if (!windowsCanBeShown())                                                                          \
     GTEST_SKIP() << "this process cannot create windows (Wine without an X display); the dialogs are " \
                     "covered end to end under Xvfb"
 
@@ -183,9 +184,9 @@ protected:
     jobjectArray display(const std::wstring& folder, jboolean save, jobjectArray names, jobjectArray patterns,
                          jint filterIndex, jobjectArray labels, jbooleanArray states,
                          const wchar_t* fileName = nullptr) {
-        return NATIVE_FUNCTION(VistaFileChooser, displayDialog0)(
-            env(), nullptr, 0, str(L"Pick one"), str(L"Take it"), str(folder.c_str()), str(fileName), 0, 0, save,
-            nullptr, names, patterns, filterIndex, labels, states);
+        return NATIVE_FUNCTION(VistaFileChooser, displayDialog0)(env(), nullptr, 0, str(L"Pick one"), str(L"Take it"),
+                                                                 str(folder.c_str()), str(fileName), 0, 0, save,
+                                                                 nullptr, names, patterns, filterIndex, labels, states);
     }
 
     std::vector<bool> booleans(jbooleanArray array) {
@@ -216,14 +217,25 @@ TEST_F(ChooserNatives, ArgumentsTheDialogCannotTakeAreRefused) {
     auto none = [] { return static_cast<jobjectArray>(nullptr); };
     auto noStates = [] { return static_cast<jbooleanArray>(nullptr); };
     const std::vector<Case> cases = {
-        {"a filter name without a pattern", [&] { return strings({L"Text", L"All"}); },
+        {"a filter name without a pattern",
+         [&] {
+             return strings({L"Text", L"All"});
+         },
          [&] { return strings({L"*.txt"}); }, none, noStates},
         {"a null filter name",
-         [&] { return e_.newObjectArray("java/lang/String", {e_.newString(L"Text"), nullptr}); },
-         [&] { return strings({L"*.txt", L"*.*"}); }, none, noStates},
+         [&] {
+             return e_.newObjectArray("java/lang/String", {e_.newString(L"Text"), nullptr});
+         },
+         [&] {
+             return strings({L"*.txt", L"*.*"});
+         },
+         none, noStates},
         {"a null pattern", [&] { return strings({L"Text"}); },
          [&] { return e_.newObjectArray("java/lang/String", {nullptr}); }, none, noStates},
-        {"a check box without a state", none, none, [&] { return strings({L"One", L"Two"}); },
+        {"a check box without a state", none, none,
+         [&] {
+             return strings({L"One", L"Two"});
+         },
          [&] { return e_.newBooleanArray({true}); }},
         {"check boxes without states", none, none, [&] { return strings({L"One"}); }, noStates},
         {"a null label", none, none, [&] { return e_.newObjectArray("java/lang/String", {nullptr}); },
@@ -245,8 +257,8 @@ TEST_F(ChooserNatives, CancelGivesNullAndLeavesTheStates) {
         if (HWND box = descendant(dialog, L"Button", L"Second")) SendMessageW(box, BM_CLICK, 0, 0);
         return false;
     });
-    jobjectArray chosen = display(tempFolder(), JNI_FALSE, nullptr, nullptr, -1, strings({L"First", L"Second"}),
-                                  states);
+    jobjectArray chosen =
+        display(tempFolder(), JNI_FALSE, nullptr, nullptr, -1, strings({L"First", L"Second"}), states);
     answerer.join();
     ASSERT_TRUE(answerer.sawVisibleDialog());
     EXPECT_EQ(chosen, nullptr);
@@ -373,8 +385,7 @@ TEST_F(ChooserNatives, PickerWithoutAnyWindowPrintsItsDiagnostic) {
     if (choosers::findPickerOwner())
         GTEST_SKIP() << "this test process has a window or a console window, so the picker has an owner";
     StdoutCapture output;
-    EXPECT_EQ(NATIVE_FUNCTION(ObjectPicker, show0)(env(), nullptr, JNI_FALSE, JNI_TRUE, JNI_TRUE, JNI_FALSE,
-                                                   JNI_TRUE),
+    EXPECT_EQ(NATIVE_FUNCTION(ObjectPicker, show0)(env(), nullptr, JNI_FALSE, JNI_TRUE, JNI_TRUE, JNI_FALSE, JNI_TRUE),
               nullptr);
     EXPECT_EQ(output.finish(), "could not find window\n");
 }
@@ -410,8 +421,7 @@ TEST_F(ChooserNatives, PickerThatIsCancelledGivesNull) {
     }
     HWND owner = plainWindow(true);
     StdoutCapture output;
-    EXPECT_EQ(NATIVE_FUNCTION(ObjectPicker, show0)(env(), nullptr, JNI_TRUE, JNI_FALSE, JNI_TRUE, JNI_TRUE,
-                                                   JNI_FALSE),
+    EXPECT_EQ(NATIVE_FUNCTION(ObjectPicker, show0)(env(), nullptr, JNI_TRUE, JNI_FALSE, JNI_TRUE, JNI_TRUE, JNI_FALSE),
               nullptr);
     EXPECT_EQ(output.finish(), "");
     DestroyWindow(owner);
@@ -429,12 +439,12 @@ TEST(PickerScopeFlags, AreTheDirectoryPickersOwn) {
               static_cast<std::uint32_t>(DSOP_DOWNLEVEL_FILTER_USERS | DSOP_DOWNLEVEL_FILTER_SYSTEM |
                                          DSOP_DOWNLEVEL_FILTER_LOCAL_SERVICE | DSOP_DOWNLEVEL_FILTER_NETWORK_SERVICE));
     const picker::Scope groups = picker::scopeFor({true, true, false, true, false});
-    EXPECT_EQ(groups.types, static_cast<std::uint32_t>(
-                                DSOP_SCOPE_TYPE_TARGET_COMPUTER | DSOP_SCOPE_TYPE_UPLEVEL_JOINED_DOMAIN |
-                                DSOP_SCOPE_TYPE_DOWNLEVEL_JOINED_DOMAIN | DSOP_SCOPE_TYPE_ENTERPRISE_DOMAIN |
-                                DSOP_SCOPE_TYPE_EXTERNAL_UPLEVEL_DOMAIN | DSOP_SCOPE_TYPE_EXTERNAL_DOWNLEVEL_DOMAIN |
-                                DSOP_SCOPE_TYPE_USER_ENTERED_UPLEVEL_SCOPE |
-                                DSOP_SCOPE_TYPE_USER_ENTERED_DOWNLEVEL_SCOPE));
+    EXPECT_EQ(groups.types,
+              static_cast<std::uint32_t>(
+                  DSOP_SCOPE_TYPE_TARGET_COMPUTER | DSOP_SCOPE_TYPE_UPLEVEL_JOINED_DOMAIN |
+                  DSOP_SCOPE_TYPE_DOWNLEVEL_JOINED_DOMAIN | DSOP_SCOPE_TYPE_ENTERPRISE_DOMAIN |
+                  DSOP_SCOPE_TYPE_EXTERNAL_UPLEVEL_DOMAIN | DSOP_SCOPE_TYPE_EXTERNAL_DOWNLEVEL_DOMAIN |
+                  DSOP_SCOPE_TYPE_USER_ENTERED_UPLEVEL_SCOPE | DSOP_SCOPE_TYPE_USER_ENTERED_DOWNLEVEL_SCOPE));
     EXPECT_EQ(groups.uplevelBothModes,
               static_cast<std::uint32_t>(DSOP_FILTER_BUILTIN_GROUPS | DSOP_FILTER_UNIVERSAL_GROUPS_DL |
                                          DSOP_FILTER_UNIVERSAL_GROUPS_SE | DSOP_FILTER_GLOBAL_GROUPS_DL |

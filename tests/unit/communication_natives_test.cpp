@@ -133,8 +133,8 @@ TEST_F(CommunicationNatives, InvalidHandleIsMinusOneAndEveryHandleNativeIgnoresI
 TEST_F(CommunicationNatives, ClientExchangesBlocksOfEverySizeBothWays) {
     const std::vector<std::size_t> sizes = {0, 5, 100000, 3 * 1024 * 1024 + 1};
     const std::wstring name = uniqueName();
-    UniqueFile listener(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536, 65536,
-                                         0, nullptr));
+    UniqueFile listener(
+        CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr));
     ASSERT_TRUE(listener.valid());
     std::vector<std::optional<Bytes>> received;
     Bytes emptyHeader;

@@ -174,8 +174,8 @@ TEST_F(ProxyNatives, FailureValuesOfEveryQuery) {
     EXPECT_FALSE(PROXY_NATIVE(loadFunctions0)(env(), nullptr));
     EXPECT_EQ(PROXY_NATIVE(getIEConfig0)(env(), nullptr, results(4)), 100000);
     EXPECT_EQ(PROXY_NATIVE(getDefaultConfig0)(env(), nullptr, results(3)), 100000);
-    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, results(3), e_.newString(L"http://x.example/"),
-                                                nullptr, 2, 0, JNI_FALSE),
+    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, results(3), e_.newString(L"http://x.example/"), nullptr,
+                                                2, 0, JNI_FALSE),
               100000);
 
     failing.getIEProxyConfigForCurrentUser = failingIEConfig;
@@ -188,8 +188,8 @@ TEST_F(ProxyNatives, FailureValuesOfEveryQuery) {
     EXPECT_EQ(PROXY_NATIVE(getDefaultConfig0)(env(), nullptr, untouched), ERROR_ACCESS_DENIED);
     EXPECT_EQ(values(untouched), (std::vector<std::wstring>{L"keep0", L"keep1", L"keep2", L"keep3"}));
     g_failWith = 12029;  // ERROR_WINHTTP_CANNOT_CONNECT
-    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, untouched, e_.newString(L"http://x.example/"),
-                                                nullptr, 2, 0, JNI_FALSE),
+    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, untouched, e_.newString(L"http://x.example/"), nullptr,
+                                                2, 0, JNI_FALSE),
               stageOpen | 12029);
     // A failure that leaves no error code still reads as a failure.
     g_failWith = 0;
@@ -197,8 +197,8 @@ TEST_F(ProxyNatives, FailureValuesOfEveryQuery) {
     winhttp::replaceFunctionsForTesting(nullptr);
 
     // Wine's WinHttpGetProxyForUrl refuses options without a discovery method.
-    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, untouched, e_.newString(L"http://x.example/"),
-                                                nullptr, 0, 0, JNI_FALSE),
+    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, untouched, e_.newString(L"http://x.example/"), nullptr,
+                                                0, 0, JNI_FALSE),
               stageGetProxy | ERROR_INVALID_PARAMETER);
     EXPECT_EQ(values(untouched), (std::vector<std::wstring>{L"keep0", L"keep1", L"keep2", L"keep3"}));
 
