@@ -90,7 +90,7 @@ def run(tmp_path_factory):
         work, TARGET, {"config": {"107": "0", "2001": "i", "122": "x", "128": "EJAVA_HOME;", "126": "1.8"}},
         files={"tvxruntime.jar": jr.JAR.read_bytes(), jr.PARAMS_FILE: params.encode("utf-8")})
     record = work / "watch.txt"
-    command = [str(harness.watcher_path(TARGET)), "--out", harness.windows_path(record), "--timeout", "90000",
+    command = [str(harness.watcher_path(TARGET)), "--out", harness.windows_path(record), "--timeout", "180000",
                "--press", "IDOK,IDOK,IDCANCEL", "--deep",
                "--act", "1:toggle:Keep a copy", "--act", "1:text:%d=licence.txt" % FILE_NAME_EDIT,
                "--act", "2:toggle:Overwrite", "--act", "3:toggle:A",

@@ -4,7 +4,7 @@
 // launcher's, and records what it did and received.
 //
 //   pipe_peer RECORD.txt server NAME ACTION...   creates the pipe NAME and waits for a client
-//   pipe_peer RECORD.txt client NAME ACTION...   opens NAME, waiting up to 60 s for it to exist
+//   pipe_peer RECORD.txt client NAME ACTION...   opens NAME, waiting up to 300 s for it to exist
 //   pipe_peer RECORD.txt none ACTION...          no pipe (only sleep makes sense)
 //
 // ACTIONs, in order:
@@ -158,7 +158,7 @@ HANDLE connect(const std::string& mode, const std::string& name, Record& record)
             record.line("connected");
             return pipe;
         }
-        if (GetTickCount() - start > 60000) {
+        if (GetTickCount() - start > 300000) {
             record.line("connect failed " + errorText(GetLastError()));
             return INVALID_HANDLE_VALUE;
         }
