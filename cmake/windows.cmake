@@ -86,6 +86,7 @@ set(NATIVE_SOURCES
   natives/registration_win.cpp
   natives/choosers_natives_win.cpp
   natives/communication_natives_win.cpp
+  natives/pipe_channel_win.cpp
   natives/files_natives_win.cpp
   natives/processes_natives_win.cpp
   natives/windows_natives_win.cpp
@@ -170,6 +171,21 @@ target_link_libraries(user_shell_natives_tests PRIVATE jni_double launcher_win g
 target_link_options(user_shell_natives_tests PRIVATE ${STATIC_LINK})
 add_dependencies(user_shell_natives_tests native_tables)
 add_test(NAME user_shell_natives_tests COMMAND user_shell_natives_tests)
+# The communication and proxy natives, and the choosers' natives, through the
+# JNI test double under Wine: real named pipes, WinHTTP and COM.
+add_executable(communication_tests tests/unit/communication_natives_test.cpp tests/unit/proxy_natives_test.cpp
+               natives/communication_natives_win.cpp natives/pipe_channel_win.cpp natives/native_bridge_win.cpp)
+target_link_libraries(communication_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+target_link_options(communication_tests PRIVATE ${STATIC_LINK})
+add_dependencies(communication_tests native_tables)
+add_test(NAME communication_tests COMMAND communication_tests)
+
+add_executable(chooser_tests tests/unit/choosers_natives_test.cpp natives/choosers_natives_win.cpp
+               natives/native_bridge_win.cpp)
+target_link_libraries(chooser_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+target_link_options(chooser_tests PRIVATE ${STATIC_LINK})
+add_dependencies(chooser_tests native_tables)
+add_test(NAME chooser_tests COMMAND chooser_tests)
 
 # The generator of the natives' tables, on the host's Python.
 add_test(NAME native_list_test COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/native_list_test.py)

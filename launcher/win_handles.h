@@ -85,6 +85,12 @@ struct AllocatedSidTraits {
     static Handle invalid() { return nullptr; }
     static void close(Handle sid) { FreeSid(sid); }
 };
+// Memory from GlobalAlloc that the callee hands over (WinHTTP's strings).
+struct GlobalMemoryTraits {
+    using Handle = HGLOBAL;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle memory) { GlobalFree(memory); }
+};
 
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;
@@ -96,6 +102,7 @@ using UniqueSnapshot = UniqueResource<FileHandleTraits>;
 template <typename T>
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
 using UniqueAllocatedSid = UniqueResource<AllocatedSidTraits>;
+using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
 
 // Looks up a function of a system library at run time.  The library is taken
 // when already loaded, else loaded from the system directory only.

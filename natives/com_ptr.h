@@ -1,5 +1,6 @@
 // RAII for COM in the natives: an interface pointer released at scope end,
-// and memory that COM or the shell allocated with CoTaskMemAlloc.  Every
+// memory that COM or the shell allocated with CoTaskMemAlloc, and a thread's
+// COM initialisation.  Every
 // return path of a native that uses a COM object releases it this way.
 //
 //   ComPtr<IShellLinkW> link;
@@ -54,7 +55,10 @@ public:
     // empty when the object lacks the interface.
     template <typename Other>
     HRESULT queryInterface(REFIID iid, ComPtr<Other>& other) const {
-        if (!pointer_) return E_POINTER;
+        if (!pointer_) {
+            other.reset();
+            return E_POINTER;
+        }
         return pointer_->QueryInterface(iid, other.putVoid());
     }
 
@@ -71,3 +75,21 @@ struct CoTaskMemoryTraits {
 };
 template <typename T>
 using UniqueCoTaskMemory = UniqueResource<CoTaskMemoryTraits<T>>;
+
+// CoInitialize(nullptr) for the lifetime of the object, with the matching
+// CoUninitialize only when the initialisation succeeded (S_OK or S_FALSE).
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitialize(nullptr)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+    bool initialized() const { return SUCCEEDED(result_); }
+    HRESULT result() const { return result_; }
+
+private:
+    HRESULT result_;
+};

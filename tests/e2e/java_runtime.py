@@ -42,11 +42,28 @@ class ByteArray(bytes):
     bytes value's array literal, stays a byte[] for an Object parameter."""
 
 
+class Var(str):
+    """A variable of the call list as an argument (``$name``): the result or
+    value an earlier ``assign`` kept."""
+
+
+@dataclasses.dataclass(frozen=True)
+class Pattern:
+    """``pattern(length, seed)``: a byte[] of pattern bytes the Java side makes
+    itself (see ``pattern_bytes``), for blocks too large for the call list."""
+    length: int
+    seed: int
+
+
 def java_literal(value) -> str:
     """A Python value in the call syntax: None, bool, int, Long, str, Expand,
     ByteArray, and lists or tuples of those (array literals)."""
     if value is None:
         return "null"
+    if isinstance(value, Var):
+        return "$" + value
+    if isinstance(value, Pattern):
+        return "pattern(%d,%d)" % (value.length, value.seed)
     if isinstance(value, bool):
         return "true" if value else "false"
     if isinstance(value, Long):
@@ -68,6 +85,42 @@ def java_literal(value) -> str:
 def call(target: str, *args) -> str:
     """One call text, e.g. call("Registry.keyExists0", 1, "SOFTWARE", 0)."""
     return "%s(%s)" % (target, ",".join(java_literal(a) for a in args))
+
+
+def assign(name: str, call_text: str) -> str:
+    """An entry that makes a call (a text made by ``call``) and keeps its
+    result in the variable ``name``."""
+    return "$%s = %s" % (name, call_text)
+
+
+def assign_value(name: str, value) -> str:
+    """An entry that keeps a value (anything ``java_literal`` writes: an array
+    for a native to fill in, a Pattern) in the variable ``name``."""
+    return "$%s = %s" % (name, java_literal(value))
+
+
+def show(name: str) -> str:
+    """An entry whose result is the variable's current value."""
+    return "$" + name
+
+
+def pattern_bytes(length: int, seed: int) -> bytes:
+    """The bytes of ``Pattern(length, seed)``: x = seed, then per byte
+    x = x * 1664525 + 1013904223 (mod 2**32) and the byte is x >> 24."""
+    out = bytearray(length)
+    x = seed & 0xFFFFFFFF
+    for i in range(length):
+        x = (x * 1664525 + 1013904223) & 0xFFFFFFFF
+        out[i] = x >> 24
+    return bytes(out)
+
+
+def byte_summary(data: bytes) -> str:
+    """How the report shows a byte[] variable: ``byte[N] crc32=xxxxxxxx``, with
+    the bytes in hexadecimal when there are 1 to 64."""
+    import zlib
+    text = "byte[%d] crc32=%08x" % (len(data), zlib.crc32(data))
+    return text + (" " + data.hex() if 0 < len(data) <= 64 else "")
 
 
 def _properties_value(text: str) -> str:

@@ -345,6 +345,7 @@ void fillDataFunctions(JNINativeInterface_& t) {
     t.NewIntArray = NewIntArray;
     t.SetIntArrayRegion = setRegion<jint, 'I', jintArray>;
     t.GetBooleanArrayRegion = getRegion<jboolean, 'Z', jbooleanArray>;
+    t.SetBooleanArrayRegion = setRegion<jboolean, 'Z', jbooleanArray>;
     t.DeleteLocalRef = DeleteLocalRef;
     t.ExceptionOccurred = ExceptionOccurred;
     t.ExceptionCheck = ExceptionCheck;

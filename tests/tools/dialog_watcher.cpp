@@ -74,6 +74,22 @@
 // (ERROR_INTERNAL_ERROR, see startProgram) is tried again, at most three
 // times in all; each failed try is recorded as the line
 // "start failed: error 1359, tried again" before any window block.
+// Dialogs with nested controls (the common item dialog of the file chooser):
+//
+//   --deep             also records, after a window's "control" lines, every
+//                      control below its children and what the controls hold:
+//                        nested <id> <class>: <text>
+//                        checkbox <id>: <label> = 0|1
+//                        combo <id> item <n>: <text>
+//                        combo <id> selected <n>          (-1: none)
+//                        listview <id> item <n>: <text>   (first column)
+//   --act N:ACTION     before the n-th window's button is pressed (repeatable,
+//                      in the order given), where ACTION is
+//                        toggle:LABEL    flip the check box with this label
+//                        text:ID=TEXT    set the text of the control with this id
+//                      each recorded as "acted <action>" (or "act failed
+//                      <action>"); with --deep the check boxes are recorded
+//                      again afterwards as "after checkbox <id>: <label> = 0|1".
 
 #include <windows.h>
 #include <commctrl.h>
@@ -122,6 +138,8 @@ struct Options {
     bool follow = false;
     DWORD pressDelay = 100;
     bool newConsole = false;
+    bool deep = false;                  // --deep
+    std::vector<std::wstring> actions;  // --act N:ACTION
     std::vector<std::wstring> environment;  // NAME=VALUE
     std::vector<std::wstring> command;
 };
@@ -237,6 +255,13 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             options.environment.push_back(assignment);
         } else if (arg == L"--check" && hasValue) {
             options.check = splitList(argv[++i]);
+        } else if (arg == L"--deep") {
+            options.deep = true;
+        } else if (arg == L"--act" && hasValue) {
+            std::wstring action = argv[++i];
+            size_t colon = action.find(L':');
+            if (colon == 0 || colon == std::wstring::npos || std::wcstol(action.c_str(), nullptr, 10) <= 0) return false;
+            options.actions.push_back(action);
         } else if (arg == L"--no-window-ok") {
             options.noWindowOk = true;
         } else if (arg == L"--follow") {
@@ -565,6 +590,156 @@ int abandon(HANDLE process, int code) {
     return code;
 }
 
+// ---- Nested controls (--deep, --act)
+
+BOOL CALLBACK collectDescendant(HWND window, LPARAM param) {
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+// Every control below the window, children first in z-order.
+std::vector<HWND> descendants(HWND window) {
+    std::vector<HWND> all;
+    EnumChildWindows(window, collectDescendant, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+// A check box as the user sees one (a push-like button with the check-box
+// style, such as the item dialog's drop-down arrow, is not one).
+bool isCheckBox(HWND control) {
+    if (className(control) != L"Button") return false;
+    LONG style = GetWindowLongW(control, GWL_STYLE);
+    if (style & BS_PUSHLIKE) return false;
+    LONG type = style & BS_TYPEMASK;
+    return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE;
+}
+
+LRESULT sendTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam, LRESULT failed = -1) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds,
+                             &result)) {
+        return failed;
+    }
+    return static_cast<LRESULT>(result);
+}
+
+// A check box's state as --deep records it: "1" checked, "0" not.
+std::wstring checkBit(HWND control) {
+    return sendTimeout(control, BM_GETCHECK, 0, 0, 0) == BST_CHECKED ? L"1" : L"0";
+}
+
+std::vector<std::wstring> comboItems(HWND combo) {
+    std::vector<std::wstring> items;
+    LRESULT count = sendTimeout(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT length = sendTimeout(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0) break;
+        std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
+        sendTimeout(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
+        items.emplace_back(text.data());
+    }
+    return items;
+}
+
+// A list view's items can only be read through memory of the process that
+// owns it (the item structure and the text buffer live there); the watcher
+// and the program must then have the same bitness.
+bool listViewItems(HWND list, HANDLE process, std::vector<std::wstring>& items) {
+    BOOL watcherWow = FALSE, programWow = FALSE;
+    IsWow64Process(GetCurrentProcess(), &watcherWow);
+    IsWow64Process(process, &programWow);
+    if (watcherWow != programWow) return false;
+    constexpr size_t kTextChars = 1024;
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMW) + kTextChars * sizeof(wchar_t),
+                                  MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (remote == nullptr) return false;
+    auto* remoteText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote) + sizeof(LVITEMW));
+    LRESULT count = sendTimeout(list, LVM_GETITEMCOUNT, 0, 0);
+    bool ok = count >= 0;
+    for (LRESULT i = 0; ok && i < count; ++i) {
+        LVITEMW item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = static_cast<int>(i);
+        item.pszText = remoteText;
+        item.cchTextMax = static_cast<int>(kTextChars);
+        std::vector<wchar_t> text(kTextChars + 1, L'\0');
+        ok = WriteProcessMemory(process, remote, &item, sizeof(item), nullptr) &&
+             sendTimeout(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote)) >= 0 &&
+             ReadProcessMemory(process, remoteText, text.data(), kTextChars * sizeof(wchar_t), nullptr);
+        if (ok) items.emplace_back(text.data());
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return ok;
+}
+
+void recordNested(Record& record, HWND window, HANDLE process, const std::wstring& prefix) {
+    std::vector<HWND> children = childControls(window);
+    std::set<HWND> direct(children.begin(), children.end());
+    // The explorer view fills its list after the dialog shows; give it a moment.
+    if (prefix.empty()) Sleep(500);
+    for (HWND control : descendants(window)) {
+        std::wstring id = std::to_wstring(GetDlgCtrlID(control));
+        std::wstring cls = className(control);
+        if (prefix.empty() && direct.count(control) == 0) {
+            record.line(L"nested " + id + L" " + cls + L": " + escapeLine(windowText(control)));
+        }
+        if (isCheckBox(control)) {
+            record.line(prefix + L"checkbox " + id + L": " + escapeLine(windowText(control)) + L" = " +
+                        checkBit(control));
+        }
+        if (!prefix.empty()) continue;
+        if (cls == L"ComboBox") {
+            std::vector<std::wstring> items = comboItems(control);
+            for (size_t i = 0; i < items.size(); ++i) {
+                record.line(L"combo " + id + L" item " + std::to_wstring(i) + L": " + escapeLine(items[i]));
+            }
+            record.line(L"combo " + id + L" selected " + std::to_wstring(sendTimeout(control, CB_GETCURSEL, 0, 0)));
+        } else if (cls == L"SysListView32") {
+            std::vector<std::wstring> items;
+            if (!listViewItems(control, process, items)) {
+                record.line(L"listview " + id + L" unreadable");
+                continue;
+            }
+            for (size_t i = 0; i < items.size(); ++i) {
+                record.line(L"listview " + id + L" item " + std::to_wstring(i) + L": " + escapeLine(items[i]));
+            }
+        }
+    }
+}
+
+// The actions of --act for the window with this number.
+void actOn(Record& record, const Options& options, int number, HWND window, HANDLE process) {
+    bool acted = false;
+    for (const auto& entry : options.actions) {
+        size_t colon = entry.find(L':');
+        if (std::wcstol(entry.c_str(), nullptr, 10) != number) continue;
+        std::wstring action = entry.substr(colon + 1);
+        bool done = false;
+        if (action.rfind(L"toggle:", 0) == 0) {
+            std::wstring label = withoutAccelerators(action.substr(7));
+            for (HWND control : descendants(window)) {
+                if (!isCheckBox(control) || withoutAccelerators(windowText(control)) != label) continue;
+                bool checked = sendTimeout(control, BM_GETCHECK, 0, 0, 0) == BST_CHECKED;
+                sendTimeout(control, BM_SETCHECK, checked ? BST_UNCHECKED : BST_CHECKED, 0);
+                done = true;
+                break;
+            }
+        } else if (action.rfind(L"text:", 0) == 0) {
+            size_t equals = action.find(L'=');
+            int id = std::wcstol(action.c_str() + 5, nullptr, 10);
+            for (HWND control : descendants(window)) {
+                if (equals == std::wstring::npos || GetDlgCtrlID(control) != id) continue;
+                std::wstring text = action.substr(equals + 1);
+                done = sendTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), 0) != 0;
+                break;
+            }
+        }
+        record.line((done ? L"acted " : L"act failed ") + escapeLine(action));
+        acted = true;
+    }
+    if (acted && options.deep) recordNested(record, window, process, L"after ");
+}
+
 int watch(const Options& options, HANDLE process, DWORD processId, Record& record) {
     std::set<HWND> handled;
     int windows = 0;
@@ -583,6 +758,8 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         Sleep(options.pressDelay);
         ++windows;
         recordWindow(record, windows, window);
+        if (options.deep) recordNested(record, window, process, L"");
+        actOn(record, options, windows, window, process);
         std::wstring choice;
         if (!options.press.empty()) {
             size_t index = static_cast<size_t>(windows - 1);

@@ -8,7 +8,10 @@ import java.lang.reflect.Modifier;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.Comparator;
+import java.util.HashMap;
 import java.util.List;
+import java.util.Map;
+import java.util.zip.CRC32;
 
 /**
  * Calls static methods, chiefly the launcher's natives, from a text list and
@@ -29,7 +32,17 @@ import java.util.List;
  * <li>{@code {a, b}}: an array of the parameter's component type (String,
  * int, long, byte, boolean, ...), or for an Object parameter a String, int or
  * boolean array as the elements suggest.</li>
+ * <li>{@code pattern(length, seed)}: a byte[] of that many pattern bytes
+ * (x = seed, then per byte x = x * 1664525 + 1013904223 and the byte is
+ * x >>> 24), for blocks too large to spell out;</li>
+ * <li>{@code $name}: the value of a variable (see below).</li>
  * </ul>
+ * Variables: an entry {@code $name = Class.method(...)} makes the call and
+ * keeps its result, {@code $name = value} keeps a value (an array it can hand
+ * to a native that fills it in), and an entry {@code $name} alone shows the
+ * variable's current value. Byte arrays of variables are shown as
+ * {@code byte[N] crc32=xxxxxxxx}, followed by their bytes in hexadecimal when
+ * there are 1 to 64.
  * An int literal also fits a long parameter and, within -128..255, a byte;
  * a string literal fits a Class parameter as the class's name. Among
  * overloads with the right number of parameters the first one whose types
@@ -161,6 +174,9 @@ final class NativeCalls {
     }
 
     static Outcome run(String text) {
+        if (text.trim().startsWith("$")) {
+            return runVariable(text);
+        }
         Invocation chosen;
         try {
             Call call = new Parser(text).call();
@@ -185,7 +201,8 @@ final class NativeCalls {
                 && method.getDeclaringClass().getName().startsWith(NATIVE_PACKAGE + ".");
         try {
             Object value = method.invoke(null, chosen.arguments);
-            String shown = method.getReturnType() == void.class ? "void" : render(value);
+            lastValue = value;
+            String shown = method.getReturnType() == void.class ? "void" : summarise ? summary(value) : render(value);
             return new Outcome(text, "result", shown, isNative, false);
         } catch (InvocationTargetException e) {
             Throwable cause = e.getCause();
@@ -309,6 +326,87 @@ final class NativeCalls {
         return out.append(']').toString();
     }
 
+    // ---- Variables
+
+    private static final Map<String, Object> VARIABLES = new HashMap<String, Object>();
+    /** What the last call of run returned, and whether run shows it as a summary. */
+    private static Object lastValue;
+    private static boolean summarise;
+
+    /** "$name = call", "$name = value" or "$name". */
+    static Outcome runVariable(String text) {
+        String entry = text.trim();
+        int end = 1;
+        while (end < entry.length() && Character.isJavaIdentifierPart(entry.charAt(end))) {
+            end++;
+        }
+        String name = entry.substring(1, end);
+        String rest = entry.substring(end).trim();
+        if (name.isEmpty()) {
+            return new Outcome(text, "error", "expected a variable name after $", false, false);
+        }
+        if (rest.isEmpty()) {
+            if (!VARIABLES.containsKey(name)) {
+                return new Outcome(text, "error", "no variable $" + name, false, false);
+            }
+            return new Outcome(text, "result", summary(VARIABLES.get(name)), false, false);
+        }
+        if (!rest.startsWith("=")) {
+            return new Outcome(text, "error", "expected '=' after $" + name, false, false);
+        }
+        String right = rest.substring(1).trim();
+        if (right.matches("(?s)[A-Za-z_][\\w.]*\\.\\w+\\s*\\(.*")) {
+            lastValue = null;
+            summarise = true;
+            Outcome call;
+            try {
+                call = run(right);
+            } finally {
+                summarise = false;
+            }
+            if (call.kind.equals("result")) {
+                VARIABLES.put(name, lastValue);
+            }
+            return new Outcome(text, call.kind, call.value, call.reachedNative, call.unlinked);
+        }
+        try {
+            Object value = convert(new Parser(right).single(), Object.class, false);
+            VARIABLES.put(name, value);
+            return new Outcome(text, "result", summary(value), false, false);
+        } catch (BadCall e) {
+            return new Outcome(text, "error", e.getMessage(), false, false);
+        }
+    }
+
+    /** render, except that a byte[] shows its length, CRC-32 and (up to 64) its bytes. */
+    static String summary(Object value) {
+        if (!(value instanceof byte[])) {
+            return render(value);
+        }
+        byte[] bytes = (byte[]) value;
+        CRC32 crc = new CRC32();
+        crc.update(bytes, 0, bytes.length);
+        StringBuilder out = new StringBuilder(String.format("byte[%d] crc32=%08x", bytes.length, crc.getValue()));
+        if (bytes.length > 0 && bytes.length <= 64) {
+            out.append(' ');
+            for (byte b : bytes) {
+                out.append(String.format("%02x", b & 0xff));
+            }
+        }
+        return out.toString();
+    }
+
+    /** The pattern bytes of pattern(length, seed). */
+    static byte[] pattern(int length, int seed) {
+        byte[] bytes = new byte[length];
+        int x = seed;
+        for (int i = 0; i < length; i++) {
+            x = x * 1664525 + 1013904223;
+            bytes[i] = (byte) (x >>> 24);
+        }
+        return bytes;
+    }
+
     /** Recursive-descent parser of one call text. */
     static final class Parser {
         private final String text;
@@ -374,6 +472,17 @@ final class NativeCalls {
                 pos++;
                 return new ArrayLiteral(list('}'));
             }
+            if (c == '$') {
+                int start = pos++;
+                while (pos < text.length() && Character.isJavaIdentifierPart(text.charAt(pos))) {
+                    pos++;
+                }
+                String name = text.substring(start + 1, pos);
+                if (!VARIABLES.containsKey(name)) {
+                    throw new BadCall("no variable $" + name + " at position " + start);
+                }
+                return VARIABLES.get(name);
+            }
             if (c == '-' || (c >= '0' && c <= '9')) {
                 return number();
             }
@@ -387,6 +496,15 @@ final class NativeCalls {
             }
             if (word.equals("null")) {
                 return null;
+            }
+            if (word.equals("pattern") && peek() == '(') {
+                pos++;
+                List<Object> arguments = list(')');
+                if (arguments.size() != 2 || !(arguments.get(0) instanceof Integer)
+                        || !(arguments.get(1) instanceof Integer) || (Integer) arguments.get(0) < 0) {
+                    throw new BadCall("pattern(length, seed) takes two ints at position " + start);
+                }
+                return pattern((Integer) arguments.get(0), (Integer) arguments.get(1));
             }
             if ((word.equals("expand") || word.equals("bytes")) && peek() == '(') {
                 pos++;
@@ -492,6 +610,16 @@ final class NativeCalls {
                 }
             }
             throw new BadCall("unterminated string at position " + start);
+        }
+
+        /** One value and nothing after it (the right side of a variable entry). */
+        Object single() throws BadCall {
+            Object value = value();
+            skipBlanks();
+            if (pos != text.length()) {
+                throw new BadCall("unexpected text at position " + pos);
+            }
+            return value;
         }
 
         private void expect(char c) throws BadCall {
