@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsvc.h>
 
 template <typename Traits>
 class UniqueResource {
@@ -69,12 +70,19 @@ struct ModuleTraits {
     static Handle invalid() { return nullptr; }
     static void close(Handle h) { FreeLibrary(h); }
 };
+// Connections to the service control manager and the services opened through them.
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle h) { CloseServiceHandle(h); }
+};
 
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 
 // Looks up a function of a system library at run time.  The library is taken
 // when already loaded, else loaded from the system directory only.
