@@ -235,13 +235,13 @@ TEST_F(FileNatives, FileVersionComparison) {
     EXPECT_EQ(NATIVE_FUNCTION(FileVersion, compare0)(env(), nullptr, text(low), text(high)), 3);
 }
 
-// The allowed entries of a file's DACL as "<sid> <flags> <mask>".
-std::vector<std::wstring> allowedEntries(const std::wstring& path) {
+// The allowed entries of an object's DACL as "<sid> <flags> <mask>".
+std::vector<std::wstring> allowedEntries(const std::wstring& path, SE_OBJECT_TYPE type) {
     std::vector<std::wstring> entries;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+    if (GetNamedSecurityInfoW(path.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              &descriptor) != ERROR_SUCCESS)
         return entries;
     for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
         void* entry = nullptr;
@@ -265,46 +265,70 @@ bool hasEntry(const std::vector<std::wstring>& entries, const std::wstring& pref
     return false;
 }
 
-TEST_F(FileNatives, AccessEntriesAddedToADirectory) {
-    const std::wstring dir = tempDirectory() + L"tovrix-acl-" + std::to_wstring(GetCurrentProcessId());
-    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+std::string shown(const std::vector<std::wstring>& entries) {
+    std::string text;
+    for (const std::wstring& entry : entries) text += std::string(entry.begin(), entry.end()) + "; ";
+    return text;
+}
+
+TEST_F(FileNatives, AccessEntriesAddedToARegistryKey) {
+    const std::wstring below = L"Software\\tovrix-unit-acl-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring key = L"CURRENT_USER\\" + below;
+    UniqueRegKey created;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, below.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, created.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    created.reset();
     wchar_t user[256];
     DWORD userChars = 256;
     ASSERT_TRUE(GetUserNameW(user, &userChars));
     auto add = [&](jint kind, const wchar_t* account, bool read, bool write, bool execute, bool all) {
-        return NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(dir), JNI_FALSE, read, write, execute, all,
+        return NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(key), JNI_TRUE, read, write, execute, all,
                                                     kind, account ? text(account) : nullptr);
     };
-    EXPECT_TRUE(add(3, L"S-1-5-18", true, false, true, false));  // a SID string: the local system
+    const std::vector<std::wstring> before = allowedEntries(key, SE_REGISTRY_KEY);
+    EXPECT_TRUE(add(3, L"S-1-5-19", true, false, true, false));  // a SID string: the local service
     EXPECT_TRUE(add(1, nullptr, false, true, false, false));       // authenticated users
     EXPECT_TRUE(add(5, nullptr, false, false, false, true));       // power users
-    EXPECT_TRUE(add(0, L"ignored", true, false, false, false));    // everyone
+    EXPECT_TRUE(add(7, L"ignored", true, false, false, false));    // everyone
     EXPECT_TRUE(add(3, user, false, false, true, false));          // an account name
-    const std::vector<std::wstring> entries = allowedEntries(dir);
-    if (entries.empty()) {
-        RemoveDirectoryW(dir.c_str());
-        GTEST_SKIP() << "Wine keeps no DACL for files in this temporary directory";
-    }
-    // Inherited by files and folders (flags 3), the generic rights as given.
-    EXPECT_TRUE(hasEntry(entries, L"S-1-5-18 3 a0000000")) << entries.size();
-    EXPECT_TRUE(hasEntry(entries, L"S-1-5-11 3 40000000"));
-    EXPECT_TRUE(hasEntry(entries, L"S-1-5-32-547 3 10000000"));
-    EXPECT_TRUE(hasEntry(entries, L"S-1-1-0 3 80000000"));
+    const std::vector<std::wstring> entries = allowedEntries(key, SE_REGISTRY_KEY);
+    // Inherited by sub-keys (flags 3, object and container inherit), the generic rights as given.
+    for (const wchar_t* expected : {L"S-1-5-19 3 a0000000", L"S-1-5-11 3 40000000", L"S-1-5-32-547 3 10000000",
+                                    L"S-1-1-0 3 80000000"})
+        EXPECT_TRUE(hasEntry(entries, expected)) << shown(entries);
+    EXPECT_GT(entries.size(), before.size() + 4) << "the account name's entry too";
 
     // No SID, no object: false, and nothing is written.
     EXPECT_FALSE(add(3, L"tovrix no such account \u4e2d", true, false, false, false));
     EXPECT_FALSE(add(3, nullptr, true, false, false, false));
-    EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, nullptr, JNI_FALSE, JNI_TRUE, JNI_FALSE,
-                                                      JNI_FALSE, JNI_FALSE, 0, nullptr));
-    EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(dir + L"\\missing"), JNI_FALSE, JNI_TRUE,
-                                                      JNI_FALSE, JNI_FALSE, JNI_FALSE, 0, nullptr));
     {
         TableGuard guard;
         fileFunctions().stringSidToSid = noStringSidToSid;
-        EXPECT_FALSE(add(3, L"S-1-5-19", true, false, false, false));
+        EXPECT_FALSE(add(3, L"S-1-5-18", true, false, false, false));
     }
-    EXPECT_EQ(allowedEntries(dir).size(), entries.size());
+    EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, nullptr, JNI_TRUE, JNI_TRUE, JNI_FALSE,
+                                                      JNI_FALSE, JNI_FALSE, 0, nullptr));
+    EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(key + L"\\missing"), JNI_TRUE, JNI_TRUE,
+                                                      JNI_FALSE, JNI_FALSE, JNI_FALSE, 0, nullptr));
+    EXPECT_EQ(allowedEntries(key, SE_REGISTRY_KEY).size(), entries.size());
+    RegDeleteKeyW(HKEY_CURRENT_USER, below.c_str());
+}
+
+TEST_F(FileNatives, AccessEntryAddedToADirectory) {
+    const std::wstring dir = tempDirectory() + L"tovrix-acl-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    const bool added = NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(dir), JNI_FALSE, JNI_TRUE,
+                                                            JNI_FALSE, JNI_FALSE, JNI_FALSE, 5, nullptr);
+    const std::vector<std::wstring> entries = allowedEntries(dir, SE_FILE_OBJECT);
+    EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(dir + L"\\missing"), JNI_FALSE, JNI_TRUE,
+                                                      JNI_FALSE, JNI_FALSE, JNI_FALSE, 0, nullptr));
     RemoveDirectoryW(dir.c_str());
+    EXPECT_TRUE(added);
+    if (!hasEntry(entries, L"S-1-5-32-547 "))
+        GTEST_SKIP() << "Wine keeps no DACL on files: it turns the DACL into Unix permission bits and reads back "
+                        "one made from them (" << shown(entries) << ")";
+    EXPECT_TRUE(hasEntry(entries, L"S-1-5-32-547 3 ")) << shown(entries);
 }
 
 }  // namespace
