@@ -8,6 +8,8 @@
 // descriptor and ACL is owned here and freed on every path, the way its
 // source requires.  Failures print one diagnostic line on standard output
 // and give false.
+#include <windows.h>
+
 #include <aclapi.h>
 
 #include <string>

@@ -64,8 +64,7 @@ KnownFolder knownFolder(int code) {
     }
 }
 
-int compareFileVersions(const std::optional<FileVersionNumber>& first,
-                        const std::optional<FileVersionNumber>& second) {
+int compareFileVersions(const std::optional<FileVersionNumber>& first, const std::optional<FileVersionNumber>& second) {
     if (!first || !second) return kVersionUnknown;
     const std::uint64_t a = (std::uint64_t{first->mostSignificant} << 32) | first->leastSignificant;
     const std::uint64_t b = (std::uint64_t{second->mostSignificant} << 32) | second->leastSignificant;

@@ -30,10 +30,10 @@ enum class KnownFolder { downloads, userProgramFiles, userProgramFilesCommon, pr
 KnownFolder knownFolder(int code);
 
 // Buffers of the folder and path natives, in characters.
-constexpr std::size_t kFolderPathChars = 32768;    // SHGetFolderPathW
-constexpr std::size_t kSystemPathChars = 32767;    // directories, short names
+constexpr std::size_t kFolderPathChars = 32768;     // SHGetFolderPathW
+constexpr std::size_t kSystemPathChars = 32767;     // directories, short names
 constexpr std::size_t kUniversalNameBytes = 65534;  // WNetGetUniversalNameW
-constexpr std::size_t kRegistryPathBytes = 32767;  // getPathFromRegistry0's value
+constexpr std::size_t kRegistryPathBytes = 32767;   // getPathFromRegistry0's value
 
 // ---- File versions
 
@@ -51,8 +51,7 @@ constexpr int kVersionUnknown = 3;
 
 // The comparison of two file versions as unsigned pairs; kVersionUnknown
 // when either is missing.
-int compareFileVersions(const std::optional<FileVersionNumber>& first,
-                        const std::optional<FileVersionNumber>& second);
+int compareFileVersions(const std::optional<FileVersionNumber>& first, const std::optional<FileVersionNumber>& second);
 
 // The path buffer of the version comparison holds this many characters with
 // the NUL; a longer path is refused (undecidable), never cut.

@@ -9,6 +9,8 @@
 // would not fit is refused (null, the argument itself or the error text, as
 // each native says), never cut or read past its end.  Failure is a return
 // value, never a Java exception.
+#include <windows.h>
+
 #include <objbase.h>
 #include <shlobj.h>
 #include <winnetwk.h>
@@ -18,6 +20,7 @@
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "launcher/registry_win.h"
@@ -104,8 +107,7 @@ using namespace files;
 // The known folders by GUID.
 constexpr GUID kDownloads = {0x374DE290, 0x123F, 0x4565, {0x91, 0x64, 0x39, 0xC4, 0x92, 0x5E, 0x46, 0x7B}};
 constexpr GUID kUserProgramFiles = {0x5CD7AEE2, 0x2219, 0x4A67, {0xB8, 0x5D, 0x6C, 0x9C, 0xE1, 0x56, 0x60, 0xCB}};
-constexpr GUID kUserProgramFilesCommon = {
-    0xBCBD3057, 0xCA5C, 0x4622, {0xB4, 0x2D, 0xBC, 0x56, 0xDB, 0x0A, 0xE5, 0x16}};
+constexpr GUID kUserProgramFilesCommon = {0xBCBD3057, 0xCA5C, 0x4622, {0xB4, 0x2D, 0xBC, 0x56, 0xDB, 0x0A, 0xE5, 0x16}};
 constexpr GUID kProfile = {0x5E6C858F, 0x0E22, 0x4760, {0x9A, 0xFE, 0xEA, 0x33, 0x17, 0xB6, 0x71, 0x73}};
 
 const GUID& guidOf(KnownFolder folder) {
@@ -214,7 +216,8 @@ jstring JNICALL NATIVE_FUNCTION(FolderInfo, getPathFromRegistry0)(JNIEnv* env, j
 jstring JNICALL NATIVE_FUNCTION(FolderInfo, getWindowsDirectory0)(JNIEnv* env, jclass) {
     const FileFunctions& functions = fileFunctions();
     if (const DirectoryFn systemWindows = functions.systemWindowsDirectory()) {
-        if (const auto directory = directoryText(systemWindows)) return jni::newString(env, std::wstring_view(*directory));
+        if (const auto directory = directoryText(systemWindows))
+            return jni::newString(env, std::wstring_view(*directory));
     }
     return newStringOrNull(env, directoryText(functions.windowsDirectory));
 }
@@ -257,8 +260,8 @@ jstring JNICALL NATIVE_FUNCTION(FolderInfo, getUniversalPathName0)(JNIEnv* env, 
         if (!name || first < start || first >= start + sizeof buffer[0].bytes) status = ERROR_INVALID_DATA;
     }
     if (status != NO_ERROR) return jni::newString(env, std::wstring(L";") + std::to_wstring(status));
-    const std::size_t room = (start + sizeof buffer[0].bytes - reinterpret_cast<const unsigned char*>(name)) /
-                             sizeof(wchar_t);
+    const std::size_t room =
+        (start + sizeof buffer[0].bytes - reinterpret_cast<const unsigned char*>(name)) / sizeof(wchar_t);
     return newStringWithin(env, name, room);
 }
 

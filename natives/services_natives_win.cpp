@@ -17,8 +17,8 @@
 #include "launcher/win_handles.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_prototypes.h"
-#include "natives/service_rules.h"
 #include "natives/service_functions.h"
+#include "natives/service_rules.h"
 
 ChangeServiceConfig2Fn findChangeServiceConfig2() {
     HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
@@ -91,10 +91,9 @@ jint JNICALL NATIVE_FUNCTION(Win32Services, installService0)(JNIEnv* env, jclass
     const UniqueServiceHandle manager(serviceFunctions().openManager(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return kManagerUnavailable;
     const JavaString serviceName(env, name), display(env, displayName), binary(env, binaryPath);
-    const UniqueServiceHandle service(CreateServiceW(manager.get(), serviceName.get(), display.get(),
-                                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.get(),
-                                                     nullptr, nullptr, nullptr, nullptr, nullptr));
+    const UniqueServiceHandle service(CreateServiceW(
+        manager.get(), serviceName.get(), display.get(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.get(), nullptr, nullptr, nullptr, nullptr, nullptr));
     return service ? 0 : lastError();
 }
 
@@ -127,27 +126,25 @@ jint JNICALL NATIVE_FUNCTION(Win32Services, changeServiceConfig0)(JNIEnv* env, j
 jint JNICALL NATIVE_FUNCTION(Win32Services, setRestartServiceConfig0)(JNIEnv* env, jclass, jstring name,
                                                                       jboolean restart, jint delayMilliseconds,
                                                                       jint restarts, jint resetSeconds) {
-    return withService(env, SC_MANAGER_ALL_ACCESS, name, SERVICE_CHANGE_CONFIG | SERVICE_START,
-                       [&](SC_HANDLE service) -> jint {
-                           const ChangeServiceConfig2Fn change = serviceFunctions().findChangeConfig2();
-                           if (!change) return kNoFailureActionsCall;
-                           const std::optional<FailureActions> plan = failureActions(restart != JNI_FALSE, restarts);
-                           if (!plan) return kInvalidParameter;
-                           std::vector<SC_ACTION> actions;
-                           for (std::uint32_t type : plan->types)
-                               actions.push_back({static_cast<SC_ACTION_TYPE>(type),
-                                                  static_cast<DWORD>(delayMilliseconds)});
-                           SERVICE_FAILURE_ACTIONSW config{};
-                           config.dwResetPeriod = static_cast<DWORD>(resetSeconds);
-                           config.cActions = plan->count;
-                           config.lpsaActions = actions.data();
-                           if (!change(service, SERVICE_CONFIG_FAILURE_ACTIONS, &config)) return lastError();
-                           return 0;
-                       });
+    return withService(
+        env, SC_MANAGER_ALL_ACCESS, name, SERVICE_CHANGE_CONFIG | SERVICE_START, [&](SC_HANDLE service) -> jint {
+            const ChangeServiceConfig2Fn change = serviceFunctions().findChangeConfig2();
+            if (!change) return kNoFailureActionsCall;
+            const std::optional<FailureActions> plan = failureActions(restart != JNI_FALSE, restarts);
+            if (!plan) return kInvalidParameter;
+            std::vector<SC_ACTION> actions;
+            for (std::uint32_t type : plan->types)
+                actions.push_back({static_cast<SC_ACTION_TYPE>(type), static_cast<DWORD>(delayMilliseconds)});
+            SERVICE_FAILURE_ACTIONSW config{};
+            config.dwResetPeriod = static_cast<DWORD>(resetSeconds);
+            config.cActions = plan->count;
+            config.lpsaActions = actions.data();
+            if (!change(service, SERVICE_CONFIG_FAILURE_ACTIONS, &config)) return lastError();
+            return 0;
+        });
 }
 
-jint JNICALL NATIVE_FUNCTION(Win32Services, setDelayedAutoStart0)(JNIEnv* env, jclass, jstring name,
-                                                                  jboolean delayed) {
+jint JNICALL NATIVE_FUNCTION(Win32Services, setDelayedAutoStart0)(JNIEnv* env, jclass, jstring name, jboolean delayed) {
     return withService(env, SC_MANAGER_ALL_ACCESS, name, SERVICE_ALL_ACCESS, [&](SC_HANDLE service) -> jint {
         SERVICE_DELAYED_AUTO_START_INFO info{delayed != JNI_FALSE};
         if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &info)) return lastError();
@@ -156,23 +153,20 @@ jint JNICALL NATIVE_FUNCTION(Win32Services, setDelayedAutoStart0)(JNIEnv* env, j
 }
 
 // Sends the stop control and waits as waitForStop (service_rules.h) says.
-jint JNICALL NATIVE_FUNCTION(Win32Services, stopService0)(JNIEnv* env, jclass, jstring name,
-                                                          jint timeoutMilliseconds) {
-    return withService(env, SC_MANAGER_CONNECT, name, SERVICE_STOP | SERVICE_QUERY_STATUS,
-                       [&](SC_HANDLE service) -> jint {
-                           const ServiceFunctions& calls = serviceFunctions();
-                           SERVICE_STATUS status{};
-                           if (!calls.control(service, SERVICE_CONTROL_STOP, &status)) return lastError();
-                           return waitForStop([&](ServiceProgress& progress) { return readStatus(service, progress); },
-                                              [&](std::uint32_t ms) { calls.sleep(ms); },
-                                              [&] { return static_cast<std::uint32_t>(calls.tickCount()); },
-                                              timeoutMilliseconds);
-                       });
+jint JNICALL NATIVE_FUNCTION(Win32Services, stopService0)(JNIEnv* env, jclass, jstring name, jint timeoutMilliseconds) {
+    return withService(
+        env, SC_MANAGER_CONNECT, name, SERVICE_STOP | SERVICE_QUERY_STATUS, [&](SC_HANDLE service) -> jint {
+            const ServiceFunctions& calls = serviceFunctions();
+            SERVICE_STATUS status{};
+            if (!calls.control(service, SERVICE_CONTROL_STOP, &status)) return lastError();
+            return waitForStop([&](ServiceProgress& progress) { return readStatus(service, progress); },
+                               [&](std::uint32_t ms) { calls.sleep(ms); },
+                               [&] { return static_cast<std::uint32_t>(calls.tickCount()); }, timeoutMilliseconds);
+        });
 }
 
 // Does not wait for the service to run.
-jint JNICALL NATIVE_FUNCTION(Win32Services, startService0)(JNIEnv* env, jclass, jstring name,
-                                                           jobjectArray arguments) {
+jint JNICALL NATIVE_FUNCTION(Win32Services, startService0)(JNIEnv* env, jclass, jstring name, jobjectArray arguments) {
     return withService(env, SC_MANAGER_CONNECT, name, SERVICE_START, [&](SC_HANDLE service) -> jint {
         std::vector<JavaString> strings;
         if (arguments) strings = *jni::readStringArray(env, arguments);

@@ -13,6 +13,7 @@
 //       The long form of the path (GetLongPathNameW).
 
 #include <windows.h>
+
 #include <aclapi.h>
 #include <sddl.h>
 #include <shellapi.h>
@@ -25,11 +26,10 @@ namespace {
 
 void print(const std::wstring& line) {
     const std::wstring text = line + L"\n";
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                          nullptr, nullptr);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr, nullptr);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
@@ -68,9 +68,9 @@ int version(const wchar_t* file) {
 int acl(const wchar_t* path, bool registry) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD status = GetNamedSecurityInfoW(path, registry ? SE_REGISTRY_KEY : SE_FILE_OBJECT,
-                                               DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                               &descriptor);
+    const DWORD status =
+        GetNamedSecurityInfoW(path, registry ? SE_REGISTRY_KEY : SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor);
     if (status != ERROR_SUCCESS) return failed(status);
     for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
         void* entry = nullptr;

@@ -17,6 +17,7 @@
 // Run outside the service control manager it prints why and ends with 1.
 
 #include <windows.h>
+
 #include <shellapi.h>
 #include <winsvc.h>
 
@@ -35,13 +36,12 @@ HANDLE g_stopRequested = nullptr;
 void logLine(const std::wstring& line) {
     if (g_log.empty()) return;
     const std::wstring text = line + L"\n";
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                          nullptr, nullptr);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr,
-                        nullptr);
-    HANDLE file = CreateFileW(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr, nullptr);
+    HANDLE file = CreateFileW(g_log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
@@ -100,10 +100,14 @@ int main() {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     for (int i = 1; argv && i < argc; ++i) {
         const std::wstring arg = argv[i];
-        if (arg == L"--log" && i + 1 < argc) g_log = argv[++i];
-        else if (arg == L"--tag" && i + 1 < argc) g_tag = argv[++i];
-        else if (arg == L"--stop-ms" && i + 1 < argc) g_stopMilliseconds = wcstoul(argv[++i], nullptr, 10);
-        else if (arg == L"--no-progress") g_progress = false;
+        if (arg == L"--log" && i + 1 < argc)
+            g_log = argv[++i];
+        else if (arg == L"--tag" && i + 1 < argc)
+            g_tag = argv[++i];
+        else if (arg == L"--stop-ms" && i + 1 < argc)
+            g_stopMilliseconds = wcstoul(argv[++i], nullptr, 10);
+        else if (arg == L"--no-progress")
+            g_progress = false;
     }
     logLine(L"main " + g_tag);
     g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -41,7 +42,7 @@ std::wstring tempDirectory() {
 std::wstring shellFolder(int csidl) {
     wchar_t path[MAX_PATH] = L"";
     return SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK ? path
-                                                                                                         : L"?";
+                                                                                                           : L"?";
 }
 
 std::wstring knownFolder(const GUID& id) {
@@ -98,10 +99,14 @@ TEST_F(FileNatives, SpecialFoldersByCode) {
         std::wstring expected;
     };
     const std::vector<Case> cases = {
-        {8, false, shellFolder(CSIDL_PERSONAL)},      {8, true, shellFolder(CSIDL_COMMON_DOCUMENTS)},
-        {1, true, shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY)}, {12, false, shellFolder(CSIDL_DESKTOP)},
-        {-3, true, shellFolder(CSIDL_DESKTOP)},       {1001, false, knownFolder(downloads)},
-        {1001, true, knownFolder(downloads)},         {1500, false, knownFolder(profile)},
+        {8, false, shellFolder(CSIDL_PERSONAL)},
+        {8, true, shellFolder(CSIDL_COMMON_DOCUMENTS)},
+        {1, true, shellFolder(CSIDL_COMMON_DESKTOPDIRECTORY)},
+        {12, false, shellFolder(CSIDL_DESKTOP)},
+        {-3, true, shellFolder(CSIDL_DESKTOP)},
+        {1001, false, knownFolder(downloads)},
+        {1001, true, knownFolder(downloads)},
+        {1500, false, knownFolder(profile)},
     };
     for (const Case& c : cases) {
         ASSERT_NE(c.expected, L"?") << c.code;
@@ -221,8 +226,13 @@ TEST_F(FileNatives, FileVersionComparison) {
         jint result;
     };
     const std::vector<Case> cases = {
-        {low, high, 2}, {high, low, 1}, {low, same, 0},  // same file version, other product version
-        {low, low, 0},  {low, none, 3}, {none, low, 3},  {low, dir + L"missing.dll", 3},
+        {low, high, 2},
+        {high, low, 1},
+        {low, same, 0},  // same file version, other product version
+        {low, low, 0},
+        {low, none, 3},
+        {none, low, 3},
+        {low, dir + L"missing.dll", 3},
         {std::wstring(32768, L'a'), low, 3},  // beyond the path buffer
     };
     for (const Case& c : cases)
@@ -245,8 +255,7 @@ std::vector<std::wstring> allowedEntries(const std::wstring& path, SE_OBJECT_TYP
         return entries;
     for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
         void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry) || static_cast<ACE_HEADER*>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE)
-            continue;
+        if (!GetAce(dacl, i, &entry) || static_cast<ACE_HEADER*>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
         const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
         wchar_t* sid = nullptr;
         if (!ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &sid)) continue;
@@ -288,14 +297,14 @@ TEST_F(FileNatives, AccessEntriesAddedToARegistryKey) {
     };
     const std::vector<std::wstring> before = allowedEntries(key, SE_REGISTRY_KEY);
     EXPECT_TRUE(add(3, L"S-1-5-19", true, false, true, false));  // a SID string: the local service
-    EXPECT_TRUE(add(1, nullptr, false, true, false, false));       // authenticated users
-    EXPECT_TRUE(add(5, nullptr, false, false, false, true));       // power users
-    EXPECT_TRUE(add(7, L"ignored", true, false, false, false));    // everyone
-    EXPECT_TRUE(add(3, user, false, false, true, false));          // an account name
+    EXPECT_TRUE(add(1, nullptr, false, true, false, false));     // authenticated users
+    EXPECT_TRUE(add(5, nullptr, false, false, false, true));     // power users
+    EXPECT_TRUE(add(7, L"ignored", true, false, false, false));  // everyone
+    EXPECT_TRUE(add(3, user, false, false, true, false));        // an account name
     const std::vector<std::wstring> entries = allowedEntries(key, SE_REGISTRY_KEY);
     // Inherited by sub-keys (flags 3, object and container inherit), the generic rights as given.
-    for (const wchar_t* expected : {L"S-1-5-19 3 a0000000", L"S-1-5-11 3 40000000", L"S-1-5-32-547 3 10000000",
-                                    L"S-1-1-0 3 80000000"})
+    for (const wchar_t* expected :
+         {L"S-1-5-19 3 a0000000", L"S-1-5-11 3 40000000", L"S-1-5-32-547 3 10000000", L"S-1-1-0 3 80000000"})
         EXPECT_TRUE(hasEntry(entries, expected)) << shown(entries);
     EXPECT_GT(entries.size(), before.size() + 4) << "the account name's entry too";
 
@@ -307,8 +316,8 @@ TEST_F(FileNatives, AccessEntriesAddedToARegistryKey) {
         fileFunctions().stringSidToSid = noStringSidToSid;
         EXPECT_FALSE(add(3, L"S-1-5-18", true, false, false, false));
     }
-    EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, nullptr, JNI_TRUE, JNI_TRUE, JNI_FALSE,
-                                                      JNI_FALSE, JNI_FALSE, 0, nullptr));
+    EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, nullptr, JNI_TRUE, JNI_TRUE, JNI_FALSE, JNI_FALSE,
+                                                      JNI_FALSE, 0, nullptr));
     EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(key + L"\\missing"), JNI_TRUE, JNI_TRUE,
                                                       JNI_FALSE, JNI_FALSE, JNI_FALSE, 0, nullptr));
     EXPECT_EQ(allowedEntries(key, SE_REGISTRY_KEY).size(), entries.size());
@@ -318,8 +327,8 @@ TEST_F(FileNatives, AccessEntriesAddedToARegistryKey) {
 TEST_F(FileNatives, AccessEntryAddedToADirectory) {
     const std::wstring dir = tempDirectory() + L"tovrix-acl-" + std::to_wstring(GetCurrentProcessId());
     ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-    const bool added = NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(dir), JNI_FALSE, JNI_TRUE,
-                                                            JNI_FALSE, JNI_FALSE, JNI_FALSE, 5, nullptr);
+    const bool added = NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(dir), JNI_FALSE, JNI_TRUE, JNI_FALSE,
+                                                            JNI_FALSE, JNI_FALSE, 5, nullptr);
     const std::vector<std::wstring> entries = allowedEntries(dir, SE_FILE_OBJECT);
     EXPECT_FALSE(NATIVE_FUNCTION(ACLHandling, addACE)(env(), nullptr, text(dir + L"\\missing"), JNI_FALSE, JNI_TRUE,
                                                       JNI_FALSE, JNI_FALSE, JNI_FALSE, 0, nullptr));
@@ -327,7 +336,8 @@ TEST_F(FileNatives, AccessEntryAddedToADirectory) {
     EXPECT_TRUE(added);
     if (!hasEntry(entries, L"S-1-5-32-547 "))
         GTEST_SKIP() << "Wine keeps no DACL on files: it turns the DACL into Unix permission bits and reads back "
-                        "one made from them (" << shown(entries) << ")";
+                        "one made from them ("
+                     << shown(entries) << ")";
     EXPECT_TRUE(hasEntry(entries, L"S-1-5-32-547 3 ")) << shown(entries);
 }
 

@@ -173,12 +173,11 @@ TEST_F(ServiceNatives, ARealServiceThroughItsLife) {
     const std::wstring log = tempDirectory() + name_ + L".log";
     DeleteFileW(log.c_str());
     // A slow stop (1.2 s with a growing check point) that a time-out of 0 still waits for.
-    const std::wstring binary = L"\"" + exeDirectory() + L"\\test_service.exe\" --log \"" + log +
-                                L"\" --tag unit --stop-ms 1200";
+    const std::wstring binary =
+        L"\"" + exeDirectory() + L"\\test_service.exe\" --log \"" + log + L"\" --tag unit --stop-ms 1200";
 
     EXPECT_EQ(SERVICES(installService0)(env(), nullptr, name(), text(L"Unit " + name_), text(binary)), 0);
-    EXPECT_EQ(SERVICES(installService0)(env(), nullptr, name(), text(L"Twice"), text(binary)),
-              ERROR_SERVICE_EXISTS);
+    EXPECT_EQ(SERVICES(installService0)(env(), nullptr, name(), text(L"Twice"), text(binary)), ERROR_SERVICE_EXISTS);
     EXPECT_EQ(SERVICES(getStartType0)(env(), nullptr, name()), -static_cast<jint>(SERVICE_DEMAND_START));
     EXPECT_EQ(e_.stringValue(SERVICES(getServiceBinary0)(env(), nullptr, name())), binary);
     EXPECT_EQ(config().account, L"LocalSystem");
@@ -222,12 +221,12 @@ TEST_F(ServiceNatives, WithoutTheServiceControlManagerEveryNativeGives5000) {
     TableGuard guard;
     serviceFunctions().openManager = noManager;
     const std::vector<std::pair<const char*, std::function<jint()>>> calls = {
-        {"installService0", [&] { return SERVICES(installService0)(env(), nullptr, text(name_ + L"-new"), nullptr,
-                                                                   text(L"C:\\x.exe")); }},
+        {"installService0",
+         [&] { return SERVICES(installService0)(env(), nullptr, text(name_ + L"-new"), nullptr, text(L"C:\\x.exe")); }},
         {"changeServiceConfig0",
          [&] {
-             return SERVICES(changeServiceConfig0)(env(), nullptr, name(), text(L"changed"), nullptr, -1, -1,
-                                                   nullptr, nullptr, nullptr, nullptr);
+             return SERVICES(changeServiceConfig0)(env(), nullptr, name(), text(L"changed"), nullptr, -1, -1, nullptr,
+                                                   nullptr, nullptr, nullptr);
          }},
         {"setRestartServiceConfig0",
          [&] { return SERVICES(setRestartServiceConfig0)(env(), nullptr, name(), JNI_TRUE, 1, 1, 1); }},

@@ -158,12 +158,12 @@ TEST(ServiceStopWait, ElapsedTimeIsRightAcrossTheTickWrap) {
     // Started 300 ms before the wrap; 700 ms later the tick count is 400.
     StopWait wait(0xFFFFFFFFu - 299u, pending, 1000);
     EXPECT_TRUE(wait.keepWaiting(400, pending));
-    EXPECT_TRUE(wait.keepWaiting(700, pending));    // 1,000 ms
-    EXPECT_FALSE(wait.keepWaiting(701, pending));   // 1,001 ms
+    EXPECT_TRUE(wait.keepWaiting(700, pending));   // 1,000 ms
+    EXPECT_FALSE(wait.keepWaiting(701, pending));  // 1,001 ms
     // Progress resets the wait-hint clock, also across the wrap.
     StopWait hinted(0xFFFFFF00u, pending, 0);
     EXPECT_TRUE(hinted.keepWaiting(0xFFFFFFF0u, {kPending, 1, 0}));  // progress 16 ms before the wrap
-    EXPECT_TRUE(hinted.keepWaiting(84u, {kPending, 1, 100}));         // 100 ms after it
+    EXPECT_TRUE(hinted.keepWaiting(84u, {kPending, 1, 100}));        // 100 ms after it
     EXPECT_FALSE(hinted.keepWaiting(85u, {kPending, 1, 100}));
 }
 
