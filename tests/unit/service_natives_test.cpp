@@ -271,6 +271,12 @@ TEST_F(ServiceNatives, ChangeServiceConfigWritesWhatItIsGiven) {
     EXPECT_EQ(kept.description, changed.description);
     EXPECT_EQ(kept.dependencies, L"");
 
+    // Only the exact spellings are mapped; another one reaches Windows as it is.
+    const jint lowerCase = SERVICES(changeServiceConfig0)(env(), nullptr, name(), nullptr, nullptr, -1, -1, nullptr,
+                                                          text(L"nt authority\\localsystem"), nullptr, nullptr);
+    EXPECT_EQ(lowerCase, 0);
+    EXPECT_EQ(config().account, L"nt authority\\localsystem");
+
     // A dependency list beyond its 16,384-byte buffer is refused before Windows sees anything.
     EXPECT_EQ(SERVICES(changeServiceConfig0)(env(), nullptr, name(), text(L"not written"), nullptr, -1, -1,
                                              text(std::wstring(8191, L'd')), nullptr, nullptr, nullptr),
