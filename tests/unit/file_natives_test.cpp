@@ -11,7 +11,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
+#include <winnetwk.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,28 @@ UINT WINAPI fakeWindowsDirectory(LPWSTR buffer, UINT size) {
 UINT WINAPI directoryFails(LPWSTR, UINT) { return 0; }
 UINT WINAPI directoryTooLong(LPWSTR, UINT) { return 40000; }  // "needs 40,000 characters"
 WNetGetUniversalNameFn noUniversalName() { return nullptr; }
+// Answers of WNetGetUniversalNameW that Wine never gives: a UNC name, a name
+// without its NUL up to the end of the buffer, a name outside the buffer.
+DWORD WINAPI uncName(LPCWSTR, DWORD, LPVOID buffer, LPDWORD) {
+    auto* info = static_cast<UNIVERSAL_NAME_INFOW*>(buffer);
+    info->lpUniversalName = reinterpret_cast<wchar_t*>(info + 1);
+    lstrcpyW(info->lpUniversalName, L"\\\\server\\share\\docs");
+    return NO_ERROR;
+}
+DWORD WINAPI unterminatedName(LPCWSTR, DWORD, LPVOID buffer, LPDWORD size) {
+    auto* info = static_cast<UNIVERSAL_NAME_INFOW*>(buffer);
+    info->lpUniversalName = reinterpret_cast<wchar_t*>(info + 1);
+    std::fill_n(info->lpUniversalName, (*size - sizeof *info) / sizeof(wchar_t), L'u');
+    return NO_ERROR;
+}
+DWORD WINAPI strayName(LPCWSTR, DWORD, LPVOID buffer, LPDWORD) {
+    static wchar_t elsewhere[] = L"\\\\elsewhere\\share";
+    static_cast<UNIVERSAL_NAME_INFOW*>(buffer)->lpUniversalName = elsewhere;
+    return NO_ERROR;
+}
+WNetGetUniversalNameFn uncLookup() { return uncName; }
+WNetGetUniversalNameFn unterminatedLookup() { return unterminatedName; }
+WNetGetUniversalNameFn strayLookup() { return strayName; }
 VersionFunctions noVersionFunctions() { return {}; }
 ConvertStringSidToSidFn noStringSidToSid() { return nullptr; }
 
@@ -215,6 +239,14 @@ TEST_F(FileNatives, ShortAndUniversalNames) {
     fileFunctions().universalName = noUniversalName;
     jstring local = text(L"C:\\windows");
     EXPECT_EQ(FOLDERS(getUniversalPathName0)(env(), nullptr, local), local);
+    // The name is read from the answer's record, and only within the 65,534-byte buffer.
+    fileFunctions().universalName = uncLookup;
+    EXPECT_EQ(value(FOLDERS(getUniversalPathName0)(env(), nullptr, text(L"N:\\docs"))), L"\\\\server\\share\\docs");
+    fileFunctions().universalName = unterminatedLookup;
+    EXPECT_EQ(value(FOLDERS(getUniversalPathName0)(env(), nullptr, text(L"N:\\docs"))),
+              std::wstring((65534 - sizeof(UNIVERSAL_NAME_INFOW)) / sizeof(wchar_t), L'u'));
+    fileFunctions().universalName = strayLookup;
+    EXPECT_EQ(value(FOLDERS(getUniversalPathName0)(env(), nullptr, text(L"N:\\docs"))), L";13");
 }
 
 TEST_F(FileNatives, FileVersionComparison) {
