@@ -123,6 +123,10 @@ jint JNICALL NATIVE_FUNCTION(Win32Services, changeServiceConfig0)(JNIEnv* env, j
     });
 }
 
+// The failure actions of failureActions (service_rules.h), each with the
+// delay.  1 when ChangeServiceConfig2W cannot be found, also when
+// advapi32.dll itself cannot: failure actions that were not written are
+// never reported as written.
 jint JNICALL NATIVE_FUNCTION(Win32Services, setRestartServiceConfig0)(JNIEnv* env, jclass, jstring name,
                                                                       jboolean restart, jint delayMilliseconds,
                                                                       jint restarts, jint resetSeconds) {
