@@ -15,6 +15,9 @@ target_link_options(core_tests PRIVATE ${SANITIZE})
 target_link_libraries(core_tests PRIVATE gtest gtest_main ZLIB::ZLIB)
 add_test(NAME core_tests_sanitized COMMAND core_tests)
 
+include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
+compile_as_test_code(SOURCES ${CORE_TEST_SOURCES} TARGETS gtest gtest_main)
+
 # The product's folders include each other in one direction only.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME layer_order COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/scripts/check_layers.py ${CMAKE_SOURCE_DIR})

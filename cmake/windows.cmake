@@ -22,6 +22,10 @@ set(WIN_SOURCES
   startup/startup_steps_win.cpp
   launcher/temp_dir_win.cpp
   frontend/startup_markers_win.cpp
+  frontend/progress_dialog_win.cpp
+  frontend/startup_watcher_win.cpp
+  frontend/carried_jre_win.cpp
+  frontend/jre_dialogs_win.cpp
   launcher/expand_win.cpp
   launcher/locale_win.cpp
   jvm/vm_options_win.cpp
@@ -30,6 +34,7 @@ set(WIN_SOURCES
   jvm/jvm_dll_win.cpp
   jvm/jvm_search_win.cpp
   jvm/java_vm_launcher_win.cpp
+  jvm/pack200_win.cpp
   natives/jni_helpers.cpp
 )
 
@@ -83,10 +88,15 @@ set(NATIVE_SOURCES
   natives/communication_natives_win.cpp
   natives/files_natives_win.cpp
   natives/processes_natives_win.cpp
+  natives/windows_natives_win.cpp
+  natives/handles_natives_win.cpp
+  natives/process_calls_win.cpp
   natives/registry_natives_win.cpp
   natives/services_natives_win.cpp
   natives/shell_natives_win.cpp
   natives/users_natives_win.cpp
+  natives/account_win.cpp
+  natives/system_calls_win.cpp
   natives/acl_natives_win.cpp
 )
 add_library(launcher_natives OBJECT ${NATIVE_SOURCES})
@@ -98,6 +108,15 @@ add_executable(launcher WIN32 startup/entry_win.cpp launcher/log_win.cpp resourc
 add_dependencies(launcher native_tables)
 target_link_options(launcher PRIVATE ${EXPORTS_DEF})
 set_target_properties(launcher PROPERTIES LINK_DEPENDS ${EXPORTS_DEF})
+# Natives exported without being registered (ShellLink.create0), under the
+# names of this target; ld adds a second module-definition file to the first.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(UNREGISTERED_EXPORTS_DEF ${CMAKE_SOURCE_DIR}/natives/unregistered_exports_i686.def)
+else()
+  set(UNREGISTERED_EXPORTS_DEF ${CMAKE_SOURCE_DIR}/natives/unregistered_exports_x86_64.def)
+endif()
+target_link_options(launcher PRIVATE ${UNREGISTERED_EXPORTS_DEF})
+set_property(TARGET launcher APPEND PROPERTY LINK_DEPENDS ${UNREGISTERED_EXPORTS_DEF})
 target_link_libraries(launcher PRIVATE launcher_win z ${KNOWN_DLL_IMPORTS})
 target_link_options(launcher PRIVATE ${STATIC_LINK} -s)
 set_target_properties(launcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
@@ -129,6 +148,29 @@ target_link_options(registry_tests PRIVATE ${STATIC_LINK})
 add_dependencies(registry_tests native_tables)
 add_test(NAME registry_tests COMMAND registry_tests)
 
+# The process, window and handle natives through the JNI test double, under
+# Wine on a display of their own, with the peer program of tests/tools as the
+# processes and windows they act on.
+add_executable(process_natives_tests tests/unit/processes_natives_test.cpp tests/unit/windows_natives_test.cpp
+               tests/unit/handles_natives_test.cpp natives/processes_natives_win.cpp
+               natives/windows_natives_win.cpp natives/handles_natives_win.cpp natives/process_calls_win.cpp
+               natives/native_bridge_win.cpp)
+target_link_libraries(process_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+target_link_options(process_natives_tests PRIVATE ${STATIC_LINK})
+add_dependencies(process_natives_tests native_tables process_peer)
+add_test(NAME process_natives_tests
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/with_display.sh $<TARGET_FILE:process_natives_tests>)
+# The user-account, shell-link and task-dialog natives through the JNI test
+# double, with Windows functions replaced where Wine cannot give a documented
+# result (natives/system_calls.h).
+add_executable(user_shell_natives_tests tests/unit/users_natives_test.cpp tests/unit/shell_natives_test.cpp
+               natives/users_natives_win.cpp natives/account_win.cpp natives/shell_natives_win.cpp
+               natives/system_calls_win.cpp natives/native_bridge_win.cpp)
+target_link_libraries(user_shell_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS}
+                      userenv uuid)
+target_link_options(user_shell_natives_tests PRIVATE ${STATIC_LINK})
+add_dependencies(user_shell_natives_tests native_tables)
+add_test(NAME user_shell_natives_tests COMMAND user_shell_natives_tests)
 # The service natives through the JNI test double, under Wine's own service
 # control manager with the real test service (tests/tools), and the folder,
 # file version and ACL natives on the test libraries with version resources.
@@ -153,3 +195,8 @@ add_dependencies(unit_tests fake_java fake_jvm)
 
 add_subdirectory(tests/tools)
 add_subdirectory(tests/jni_double)
+
+include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
+compile_as_test_code(SOURCES ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES} tests/unit/registry_win_test.cpp
+                             tests/unit/registry_natives_test.cpp
+                     TARGETS gtest gtest_main jni_double jni_double_test)

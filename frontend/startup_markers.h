@@ -8,5 +8,8 @@
 void setStartupMarkers(bool perProcess);
 // Deletes both values (missing ones are no error); not during a language restart.
 void clearStartupMarkers();
+// Deletes the per-process value only (the watcher, once the Java side runs);
+// not during a language restart.
+void clearProcessStartupMarker();
 // The per-process marker's value, 0 when it is missing.
 unsigned long readProcessStartupMarker();

@@ -33,6 +33,11 @@ void clearStartupMarkers() {
     registry::deleteValue(key.get(), processMarkerName().c_str());
 }
 
+void clearProcessStartupMarker() {
+    if (launcherState().languageRestart) return;
+    registry::deleteValue(kMarkerKey, processMarkerName().c_str());
+}
+
 unsigned long readProcessStartupMarker() {
     return registry::readDword(kMarkerKey, processMarkerName().c_str()).value_or(0);
 }

@@ -41,13 +41,10 @@ enum class VersionRun {
 // into a temporary file, _JAVA_OPTIONS removed meanwhile; at most 60 seconds.
 VersionRun getJavaVersion(const std::string& javaExecutable, std::string& version);
 
-// Restores the pack200-compressed archives of a runtime directory.  Today it
-// does nothing: the pack step comes with the carried runtime.
-void unpackPackArchivesIn(const std::string& directory);
-
-// A JRE or JDK home: normalised, derived, checked with pre-release versions
-// allowed and the cache in use.  With `acceptAnyVersion` it is found whatever
-// the check said (the outputs still hold what the probe saw).
+// A JRE or JDK home: normalised, its pack-compressed jars restored
+// (jvm/pack200.h), derived, checked with pre-release versions allowed and the
+// cache in use.  With `acceptAnyVersion` it is found whatever the check said
+// (the outputs still hold what the probe saw).
 bool checkLocation(const std::string& home, bool acceptAnyVersion, const VersionRange& range,
                    std::string& javaExecutable, std::string& version);
 // The home named by an environment variable ("/" taken as "\"); undefined or

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "jvm/jvm_registry.h"
+#include "jvm/pack200.h"
 #include "jvm/search_rules.h"
 #include "launcher/config_store.h"
 #include "launcher/exe_path.h"
@@ -216,16 +217,10 @@ VersionRun getJavaVersion(const std::string& javaExecutable, std::string& versio
     return VersionRun::Found;
 }
 
-void unpackPackArchivesIn(const std::string& directory) {
-    // The pack step comes with the carried runtime; no archive is restored yet.
-    (void)directory;
-}
-
 bool checkLocation(const std::string& home, bool acceptAnyVersion, const VersionRange& range,
                    std::string& javaExecutable, std::string& version) {
     const std::string normalised = makeAbsoluteFull(home, false);
-    unpackPackArchivesIn(normalised + "\\lib");
-    unpackPackArchivesIn(normalised + "\\lib\\ext");
+    restorePackedJars(normalised);
     version.clear();
     const bool derived = deriveJavaExecutable(normalised, javaExecutable);
     const bool accepted = derived && checkJavaExe(javaExecutable, version, range, true, true);

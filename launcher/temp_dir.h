@@ -38,6 +38,7 @@ int extractPayload();
 std::int64_t unextractedPosition();
 
 // Deletes the files of a directory and removes its subdirectories; with
-// `recurse`, the files of each direct subdirectory are deleted first.  A path
-// that is empty or begins with "." is left alone.
+// `recurse`, each subdirectory is emptied first, at every level (junctions and
+// links are removed, not followed).  A path that is empty or begins with "."
+// is left alone.
 void emptyDirectory(const std::string& directory, bool recurse);

@@ -274,7 +274,10 @@ void emptyDirectory(const std::string& directory, bool recurse) {
         const std::string path = prefix + name;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             logMessage(L"attempting to remove %S (%d)", path.c_str(), recurse ? 1 : 0);
-            if (recurse) emptyDirectory(path, false);
+            // Every level is emptied: an unpacked Java runtime is a deep tree.
+            // A junction or link is removed itself, never followed out of the
+            // directory.
+            if (recurse && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) emptyDirectory(path, true);
             RemoveDirectoryA(path.c_str());
         } else {
             logMessage(L"attempting to delete %S", path.c_str());

@@ -77,11 +77,32 @@ struct ServiceHandleTraits {
     static void close(Handle h) { CloseServiceHandle(h); }
 };
 
+// Memory that Windows allocated with LocalAlloc for the caller, such as the
+// results of ConvertSidToStringSidW (a wchar_t string) and
+// ConvertStringSidToSidW (a SID, T = void).
+template <typename T>
+struct LocalMemoryTraits {
+    using Handle = T*;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle memory) { LocalFree(memory); }
+};
+// A SID made by AllocateAndInitializeSid.
+struct AllocatedSidTraits {
+    using Handle = PSID;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle sid) { FreeSid(sid); }
+};
+
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+// Tool-help snapshots are closed like files: INVALID_HANDLE_VALUE is "none".
+using UniqueSnapshot = UniqueResource<FileHandleTraits>;
+template <typename T>
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
+using UniqueAllocatedSid = UniqueResource<AllocatedSidTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 
 // Looks up a function of a system library at run time.  The library is taken

@@ -13,8 +13,10 @@
 #include <aclapi.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "launcher/win_handles.h"
 #include "natives/file_functions.h"
 #include "natives/file_rules.h"
 #include "natives/jni_helpers.h"
@@ -30,85 +32,47 @@ static_assert(kGenericRead == GENERIC_READ && kGenericWrite == GENERIC_WRITE && 
                   kGenericAll == GENERIC_ALL,
               "generic rights");
 
-// Memory Windows hands out with LocalAlloc (security descriptors, ACLs,
-// SIDs from strings), freed with LocalFree.
-class LocalMemory {
-public:
-    LocalMemory() = default;
-    explicit LocalMemory(HLOCAL memory) : memory_(memory) {}
-    ~LocalMemory() {
-        if (memory_) LocalFree(memory_);
-    }
-    LocalMemory(const LocalMemory&) = delete;
-    LocalMemory& operator=(const LocalMemory&) = delete;
-    HLOCAL get() const { return memory_; }
-
-private:
-    HLOCAL memory_ = nullptr;
-};
-
-// A trustee's SID: from ConvertStringSidToSidW or the account-name buffer
-// (LocalFree), or from AllocateAndInitializeSid (FreeSid).
-class TrusteeSid {
-public:
-    enum class Source { local, allocated };
-    TrusteeSid() = default;
-    TrusteeSid(PSID sid, Source source) : sid_(sid), source_(source) {}
-    ~TrusteeSid() { reset(); }
-    TrusteeSid(TrusteeSid&& other) noexcept : sid_(other.sid_), source_(other.source_) { other.sid_ = nullptr; }
-    TrusteeSid& operator=(TrusteeSid&& other) noexcept {
-        if (this != &other) {
-            reset();
-            sid_ = other.sid_;
-            source_ = other.source_;
-            other.sid_ = nullptr;
-        }
-        return *this;
-    }
-    PSID get() const { return sid_; }
-    explicit operator bool() const { return sid_ != nullptr; }
-
-private:
-    void reset() {
-        if (!sid_) return;
-        if (source_ == Source::allocated)
-            FreeSid(sid_);
-        else
-            LocalFree(sid_);
-        sid_ = nullptr;
-    }
-    PSID sid_ = nullptr;
-    Source source_ = Source::local;
+// A trustee's SID, owned the way its source requires: from
+// ConvertStringSidToSidW or the account-name buffer (LocalFree), or from
+// AllocateAndInitializeSid (FreeSid).
+struct TrusteeSid {
+    UniqueLocalMemory<void> local;
+    UniqueAllocatedSid allocated;
+    PSID get() const { return local ? local.get() : allocated.get(); }
+    explicit operator bool() const { return get() != nullptr; }
 };
 
 // The SID of the account argument: a SID string, else an account name looked
 // up on the local system; none for a null account, when
 // ConvertStringSidToSidW is missing, or when neither works.
 TrusteeSid accountSid(JNIEnv* env, jstring accountArgument) {
+    TrusteeSid sid;
     const JavaString account(env, accountArgument);
-    if (account.isNull()) return {};
+    if (account.isNull()) return sid;
     const ConvertStringSidToSidFn convert = fileFunctions().stringSidToSid();
-    if (!convert) return {};
+    if (!convert) return sid;
     PSID converted = nullptr;
-    if (convert(account.get(), &converted)) return {converted, TrusteeSid::Source::local};
-    TrusteeSid buffer(LocalAlloc(LPTR, kAccountSidBytes), TrusteeSid::Source::local);
-    if (!buffer) return {};
+    if (convert(account.get(), &converted)) {
+        sid.local.reset(converted);
+        return sid;
+    }
+    UniqueLocalMemory<void> buffer(LocalAlloc(LPTR, kAccountSidBytes));
+    if (!buffer) return sid;
     DWORD sidBytes = kAccountSidBytes;
     std::vector<wchar_t> domain(kAccountDomainChars, L'\0');
     DWORD domainChars = kAccountDomainChars;
     SID_NAME_USE use;
-    if (!LookupAccountNameW(nullptr, account.get(), buffer.get(), &sidBytes, domain.data(), &domainChars, &use))
-        return {};
-    return buffer;
+    if (LookupAccountNameW(nullptr, account.get(), buffer.get(), &sidBytes, domain.data(), &domainChars, &use))
+        sid.local = std::move(buffer);
+    return sid;
 }
 
 TrusteeSid wellKnownSid(const Trustee& trustee) {
+    TrusteeSid sid;
     SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, trustee.authority}};
-    PSID sid = nullptr;
-    if (!AllocateAndInitializeSid(&authority, trustee.subAuthorityCount, trustee.subAuthorities[0],
-                                  trustee.subAuthorities[1], 0, 0, 0, 0, 0, 0, &sid))
-        return {};
-    return {sid, TrusteeSid::Source::allocated};
+    AllocateAndInitializeSid(&authority, trustee.subAuthorityCount, trustee.subAuthorities[0],
+                             trustee.subAuthorities[1], 0, 0, 0, 0, 0, 0, sid.allocated.put());
+    return sid;
 }
 
 }  // namespace
@@ -129,10 +93,9 @@ jboolean JNICALL NATIVE_FUNCTION(ACLHandling, addACE)(JNIEnv* env, jclass, jstri
     std::wstring name = objectPath.text();  // SetNamedSecurityInfoW takes a writable name
     const SE_OBJECT_TYPE type = registryKey ? SE_REGISTRY_KEY : SE_FILE_OBJECT;
     PACL oldDacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocalMemory<void> descriptor;  // oldDacl points into it
     DWORD status = GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldDacl,
-                                         nullptr, &descriptor);
-    const LocalMemory descriptorOwner(descriptor);  // oldDacl points into it
+                                         nullptr, descriptor.put());
     if (status != ERROR_SUCCESS) {
         printDiagnostic("GetNamedSecurityInfo Error %u %S\n", static_cast<unsigned>(status), name.c_str());
         return JNI_FALSE;
@@ -147,14 +110,14 @@ jboolean JNICALL NATIVE_FUNCTION(ACLHandling, addACE)(JNIEnv* env, jclass, jstri
     access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
     access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
     access.Trustee.ptstrName = static_cast<LPWSTR>(sid.get());
-    PACL newDacl = nullptr;
-    status = SetEntriesInAclW(1, &access, oldDacl, &newDacl);
-    const LocalMemory newDaclOwner(newDacl);
+    UniqueLocalMemory<ACL> newDacl;
+    status = SetEntriesInAclW(1, &access, oldDacl, newDacl.put());
     if (status != ERROR_SUCCESS) {
         printDiagnostic("SetEntriesInAcl Error %u\n", static_cast<unsigned>(status));
         return JNI_FALSE;
     }
-    status = SetNamedSecurityInfoW(name.data(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, newDacl, nullptr);
+    status =
+        SetNamedSecurityInfoW(name.data(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, newDacl.get(), nullptr);
     if (status != ERROR_SUCCESS) {
         printDiagnostic("SetNamedSecurityInfo Error %u\n", static_cast<unsigned>(status));
         return JNI_FALSE;

@@ -6,10 +6,10 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 packages=(
-  cmake ninja-build g++ make python3 python3-pytest
+  cmake ninja-build g++ make python3 python3-pytest python3-pytest-xdist
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
   googletest nlohmann-json3-dev zlib1g-dev openjdk-17-jdk-headless
-  wine wine64 wine32:i386 xvfb x11-utils
+  wine wine64 wine32:i386 xvfb x11-utils scrot
 )
 
 missing=()
@@ -36,5 +36,31 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w || true
 fi
+# Windows unmanaged by a window manager: Xvfb has none, and Wine waits two
+# seconds for one after hiding a managed window (every closed message box).
+# tests/e2e/wine_prefix.py says more and checks the same.
+if ! awk '/^\[/ { in_section = ($0 ~ /^\[Software\\\\Wine\\\\X11 Driver\]/) }
+          in_section && $0 == "\"Managed\"=\"N\"" { found = 1 } END { exit !found }' "$WINEPREFIX/user.reg"; then
+  echo "setup: Wine prefix: windows unmanaged (no window manager on Xvfb)"
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+  wineserver -w || true
+fi
 bash "$root/scripts/fetch_java.sh"
+
+# LnkParse3 from PyPI: the independent reader of the shell links the
+# end-to-end tests write, installed into the build tree (the tests add
+# build/python-packages to their import path), for the interpreter that runs
+# pytest.
+python_packages="$root/build/python-packages"
+if [ ! -f "$python_packages/LnkParse3/__init__.py" ]; then
+  python=python3
+  "$python" -c "import pytest" 2>/dev/null || python=/usr/bin/python3
+  if ! "$python" -m pip --version >/dev/null 2>&1; then
+    sudo_cmd=""; [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends python3-pip >/dev/null
+  fi
+  echo "setup: installing LnkParse3 into $python_packages"
+  "$python" -m pip install -q --disable-pip-version-check --root-user-action=ignore --target "$python_packages" "LnkParse3==1.6.0"
+fi
 echo "setup: ready"

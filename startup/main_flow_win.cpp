@@ -9,10 +9,15 @@
 
 #include <vector>
 
+#include "frontend/carried_jre.h"
+#include "frontend/jre_dialogs.h"
+#include "frontend/progress_dialog.h"
 #include "frontend/startup_markers.h"
+#include "frontend/startup_watcher.h"
 #include "jvm/java_vm_launcher.h"
 #include "jvm/jvm_dll.h"
 #include "jvm/jvm_search.h"
+#include "jvm/pack200.h"
 #include "launcher/config.h"
 #include "launcher/config_store.h"
 #include "launcher/console.h"
@@ -115,12 +120,6 @@ bool findIncludedJre() {
     ExitProcess(0);
 }
 
-// A step this build of the launcher cannot take yet ends the run with an
-// error (which the fatal path also logs) instead of pretending it ran.
-[[noreturn]] void notSupported(const wchar_t* what) {
-    fatalText(wstring(L"Internal Error: ") + what + L" is not supported by this launcher build");
-}
-
 // No suitable installed runtime: a quiet run without download gives up with
 // exit code 83; every other case hands over to locating or downloading one.
 void handleMissingRuntime(HWND progressWindow) {
@@ -134,9 +133,16 @@ void handleMissingRuntime(HWND progressWindow) {
         removeExtractionDirectory();
         std::exit(83);
     }
-    if (state.quiet) writeStandardOutput("No JRE found. Trying to download.\n");
-    (void)progressWindow;
-    notSupported(L"locating or downloading a Java runtime");
+    if (state.quiet) {
+        writeStandardOutput("No JRE found. Trying to download.\n");
+        runLocateDownloadFlow(progressWindow);
+    } else if (!progressWindow) {
+        // Only the download-only setting (entry 155) runs a graphical start
+        // without the dialog: it is shown now, for the download.
+        showProgressDialog(runLocateDownloadFlow);
+    } else {
+        runLocateDownloadFlow(progressWindow);
+    }
 }
 
 // Chooses between the carried runtime and an installed one.
@@ -157,21 +163,30 @@ void chooseJavaRuntime(HWND progressWindow) {
     handleMissingRuntime(progressWindow);
 }
 
-// Carried runtimes and pack-compressed payload files need the unpacking pass.
-void prepareRuntimeFiles() {
+// The carried runtime is unpacked (or, in a language restart, the one the
+// earlier run unpacked is loaded); the progress base is where the watcher
+// will start the bar.
+void prepareCarriedRuntime(HWND progressWindow) {
     LauncherState& state = launcherState();
     if (!state.languageRestart || state.payloadFilesMissing) {
         state.progressBase = !state.jreIncluded ? 100 : (getConfigInt(config::kCarriedJrePacked) != 0 ? 300 : 200);
-        if (state.jreIncluded) notSupported(L"unpacking the carried Java runtime");
-        const auto names =
-            payloadNamesToExtract(getConfigStringCopy(config::kPayloadNames), getConfigInt(config::kPayloadCount));
-        for (const std::string& name : names) {
-            if (!isPackName(name)) continue;
-            logMessage(L"unpacking %S", name.c_str());
-            notSupported(L"unpacking pack-compressed files");
-        }
+        if (state.jreIncluded) unpackAndUseCarriedJre(progressWindow);
     } else if (state.jreIncluded) {
-        notSupported(L"preparing the carried Java runtime");
+        useUnpackedJre();
+    }
+}
+
+// Payload files the builder pack-compressed are restored with the selected
+// runtime's unpack200.
+void restorePackedPayload() {
+    const LauncherState& state = launcherState();
+    if (state.languageRestart && !state.payloadFilesMissing) return;
+    const auto names =
+        payloadNamesToExtract(getConfigStringCopy(config::kPayloadNames), getConfigInt(config::kPayloadCount));
+    for (const std::string& name : names) {
+        if (!isPackName(name)) continue;
+        logMessage(L"unpacking %S", name.c_str());
+        restorePackFile(state.jvmHome, state.extractionDirectory + "\\" + name);
     }
 }
 
@@ -192,9 +207,11 @@ void runMainFlow(HWND progressWindow) {
     state.jreIncluded = findIncludedJre();
     chooseJavaRuntime(progressWindow);
     enterExtractionDirectory();
-    prepareRuntimeFiles();
+    prepareCarriedRuntime(progressWindow);
+    restorePackedPayload();
     if (state.extractAndExit) writeUnextractedPositionAndExit();
 
+    if (progressWindow) startStartupWatcher(progressWindow);
     setStartupMarkers(progressWindow != nullptr);
     ArgumentVector words;
     splitCommandLine(GetCommandLineW(), words);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "frontend/progress_dialog.h"
 #include "launcher/config.h"
 #include "launcher/config_store.h"
 #include "launcher/console.h"
@@ -235,13 +236,19 @@ void finishInit(const StartupContext& start) {
     logMessage(L"Init done");
 }
 
-void dispatch(const StartupContext&) {
+void dispatch(const StartupContext& start) {
     const LauncherState& state = launcherState();
     if (state.quiet && !state.splashRequested) {
         logMessage(L"Quiet installer.");
-    } else if (!state.noProgressDialog) {
-        // The progress dialog is not part of this build; the flow runs without it.
-        logMessage(L"progress dialog not available, running without window");
+        runMainFlow(nullptr);
+        return;
     }
-    runMainFlow(nullptr);
+    registerDialogWindowClass(start.instance);
+    if (state.noProgressDialog) {
+        runMainFlow(nullptr);
+        return;
+    }
+    // The entry waits in the dialog until the user cancels, the worker's main
+    // flow has returned, or the Java side ends the process.
+    showProgressDialog(runMainFlow);
 }

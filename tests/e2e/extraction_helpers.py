@@ -2,12 +2,13 @@
 
 Every run of these tests happens in ``IsolatedPrefix``: a bash in a private
 mount namespace (``unshare -m``) holding a copy-on-write view (overlayfs) of
-the project's prefix with its own wineserver. So the runs neither write into
-the shared prefix nor depend on its wineserver, which other test sessions
-stop and start; and the namespace can make directories of drive C read-only
-or map a tiny tmpfs as a drive for a while. One namespace serves the whole
-session (``isolated``), with its own Xvfb; the mounts, the overlay and the
-wineserver end with it.
+the project's prefix (build/wineprefix, which no Wine session uses while the
+xdist workers run in their own copies) with its own wineserver. So the runs
+neither write into any prefix nor depend on another session's wineserver;
+and the namespace can make directories of drive C read-only or map a tiny
+tmpfs as a drive for a while. One namespace serves the whole session of a
+process (``isolated``; each xdist worker has its own), with its own Xvfb; the
+mounts, the overlay and the wineserver end with it.
 
 * ``Runner`` runs the installers of one test: with the Windows temporary
   directory (TMP, TEMP) pointed at a directory of the test, so the launch log
@@ -199,7 +200,7 @@ class IsolatedPrefix:
             start_new_session=True)
         self._count = 0
         try:
-            self.shell(f"mount -t overlay overlay -o lowerdir={shlex.quote(str(harness.WINEPREFIX))},"
+            self.shell(f"mount -t overlay overlay -o lowerdir={shlex.quote(str(harness.BASE_PREFIX))},"
                        f"upperdir={shlex.quote(str(self.upper))},workdir={shlex.quote(str(root / 'work'))} "
                        f"{shlex.quote(str(self.prefix))}", check=True)
         except BaseException:
@@ -322,6 +323,7 @@ class IsolatedPrefix:
         text = record.read_bytes().decode("utf-8") if record.exists() else ""
         record.unlink(missing_ok=True)
         windows, no_window = harness.parse_record(text)
+        harness.note_start_retries(exe, text)
         stdout = re.sub(rb"exit code: -?\d+[^\n]*\r?\n?\Z", b"", stdout)
         return harness.RunResult(code, stdout, stderr, windows, no_window, text)
 

@@ -1,14 +1,16 @@
 """Helpers of the end-to-end tests.
 
 Installers are built with the packer (build/host/tvxpack) from a manifest and
-run under Wine in the project's prefix (build/wineprefix):
+run under Wine in the session's prefix (``WINEPREFIX``: the project's prefix
+build/wineprefix, or under pytest-xdist a copy of it for each worker; see
+wine_prefix.py):
 
 * ``run`` runs a program with pipes or files;
 * ``run_with_watcher`` runs it through dialog_watcher.exe, which records and
   answers every message box;
 * ``run_in_pty`` runs it on a pseudo-terminal, the way a user's terminal does.
 
-Every run of the session uses one Xvfb display. Wine's desktop process is
+Every run of the session uses one Xvfb display (each xdist worker starts its own). Wine's desktop process is
 started by the first program of a wineserver session and keeps the graphics
 driver it found: after a program without DISPLAY started it, MessageBoxW fails
 at once (returns 0) in every later program of that session, DISPLAY or not.
@@ -48,12 +50,13 @@ import time
 from pathlib import Path
 from typing import Iterable, Mapping, Sequence
 
+import wine_prefix
 from block_layout import BlockLayout, BlockRecord, LocaleLayout, changed_copy, truncated_copy  # noqa: F401
 from launch_log import LaunchLog, TempDir, windows_path  # noqa: F401
+from wine_prefix import BASE_PREFIX, BUILD_DIR, REPO_ROOT  # noqa: F401
 
-REPO_ROOT = Path(__file__).resolve().parents[2]
-BUILD_DIR = REPO_ROOT / "build"
-WINEPREFIX = BUILD_DIR / "wineprefix"
+# The prefix every Wine program of this session runs in (``wine_env``).
+WINEPREFIX = wine_prefix.session_prefix()
 TARGETS = ("win32", "win64")
 
 # Exit codes of dialog_watcher.exe itself.
@@ -208,19 +211,33 @@ def _start_keepalive(display: str) -> None:
     _keepalive = subprocess.Popen(["wine", str(probe), "sleep", str(24 * 3600 * 1000)],
                                   env=wine_env(None, display), stdin=subprocess.DEVNULL,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    # Let it create the session before the first test's program starts.
-    subprocess.run(["wine", str(probe), "exit", "0"], env=wine_env(None, display), stdin=subprocess.DEVNULL,
+    # Let it create the session before the first test's program starts, and
+    # have the session's desktop process (explorer.exe /desktop) started now,
+    # by a program without pipes: Wine starts it for the first program that
+    # needs the desktop (the watcher's EnumWindows does), and it keeps that
+    # program's Unix standard error open until the session ends, so a test
+    # reading the output of that program would wait for it until its timeout.
+    warm_up = [str(probe), "exit", "0"]
+    watcher = watcher_path(next(t for t in TARGETS if probe_path(t) == probe))
+    record = Path(tempfile.mkdtemp(prefix="tvx_warm_up_")) / "record.txt"
+    if watcher.exists():
+        warm_up = [str(watcher), "--out", windows_path(record), "--no-window-ok", "--", windows_path(probe), "exit", "0"]
+    subprocess.run(["wine", *warm_up], env=wine_env(None, display), stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT, check=False)
+    shutil.rmtree(record.parent, ignore_errors=True)
+
+
+_prefix_ready = False
 
 
 def ensure_prefix() -> None:
-    """Initialises the project's Wine prefix once (as scripts/setup.sh does)."""
-    if (WINEPREFIX / "system.reg").exists():
-        return
-    WINEPREFIX.mkdir(parents=True, exist_ok=True)
-    subprocess.run(["wineboot", "-i"], env=wine_env(), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=300, check=False)
-    subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=300, check=False)
+    """Makes the session's prefix ready once per process: the project's
+    prefix initialised (as scripts/setup.sh does), and for an xdist worker
+    its own fresh copy (wine_prefix.py)."""
+    global _prefix_ready
+    if not _prefix_ready:
+        wine_prefix.prepare_session_prefix()
+        _prefix_ready = True
 
 
 def shutdown() -> None:
@@ -242,18 +259,21 @@ def wine_env(extra: Mapping[str, str | None] | None = None, display: str | None 
     """Environment of one Wine run.
 
     Starts from the caller's environment without the launcher's log variables
-    and without an X display. LC_ALL=C.UTF-8 gives an English UI (0x0409) and
+    and without an X display, in the session's prefix; WINEDEBUG is "-all"
+    unless TVX_E2E_WINEDEBUG gives channels (for looking into a failure).
+    LC_ALL=C.UTF-8 gives an English UI (0x0409) and
     UTF-8 for the Unix side (command-line arguments, file names); a locale
     that is not generated on this machine, such as de_DE.UTF-8, still sets the
     UI language, but Wine then converts arguments as ASCII, so tests keep
     their arguments ASCII when they change LC_ALL. A value of None in `extra`
     removes that variable.
     """
+    ensure_prefix()  # before any program runs in it: a worker's first one would create the prefix anew
     env = dict(os.environ)
     for name in ("DISPLAY", "WAYLAND_DISPLAY", "TOVRIX_LOG", "KELPA_LOG", "LANGUAGE", "LC_MESSAGES"):
         env.pop(name, None)
-    env.update(WINEPREFIX=str(WINEPREFIX), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-               LC_ALL="C.UTF-8")
+    env.update(WINEPREFIX=str(WINEPREFIX), WINEDEBUG=os.environ.get("TVX_E2E_WINEDEBUG", "-all"),
+               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
     if display is not None:
         env["DISPLAY"] = display
     for name, value in (extra or {}).items():
@@ -339,6 +359,19 @@ def parse_record(text: str) -> tuple[list, bool]:
     return windows, no_window
 
 
+# Program starts the dialog watcher had to try again (Wine ended the new
+# process before it had started; see startProgram in
+# tests/tools/dialog_watcher.cpp), as "<program>: <record line>". conftest.py
+# moves them to the report of the test that ran the program and lists them at
+# the end of the run.
+start_retries: list = []
+
+
+def note_start_retries(exe: os.PathLike | str, record: str) -> None:
+    start_retries.extend(f"{windows_path(exe)}: {line}" for line in record.splitlines()
+                         if line.startswith("start failed: "))
+
+
 def _command(exe: os.PathLike | str, args: Sequence[str]) -> list:
     return ["wine", str(exe), *args]
 
@@ -395,6 +428,7 @@ def run_with_watcher(target: str, exe: os.PathLike | str, args: Sequence[str] = 
         if record_path is None:
             record.unlink(missing_ok=True)
     windows, no_window = parse_record(text)
+    note_start_retries(exe, text)
     stdout = re.sub(rb"exit code: -?\d+[^\n]*\r?\n?\Z", b"", done.stdout)
     return RunResult(done.returncode, stdout, done.stderr, windows, no_window, text,
                      temp if temp is not None else prefix_temp())

@@ -253,6 +253,16 @@ jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize length) {
     return static_cast<jbyteArray>(impl.ref(impl.makePrimitiveArray('B', static_cast<std::size_t>(length))));
 }
 
+jintArray JNICALL NewIntArray(JNIEnv* env, jsize length) {
+    Impl& impl = d(env);
+    impl.checkPending("NewIntArray");
+    if (length < 0) {
+        impl.throwPending(impl.makeThrowable("java/lang/NegativeArraySizeException", std::to_wstring(length)));
+        return nullptr;
+    }
+    return static_cast<jintArray>(impl.ref(impl.makePrimitiveArray('I', static_cast<std::size_t>(length))));
+}
+
 // ---------------------------------------------------------------------------
 // References and exceptions
 
@@ -332,6 +342,8 @@ void fillDataFunctions(JNINativeInterface_& t) {
     t.GetIntArrayElements = getElements<jint, 'I', jintArray>;
     t.ReleaseIntArrayElements = releaseElements<jint, 'I', jintArray>;
     t.GetIntArrayRegion = getRegion<jint, 'I', jintArray>;
+    t.NewIntArray = NewIntArray;
+    t.SetIntArrayRegion = setRegion<jint, 'I', jintArray>;
     t.GetBooleanArrayRegion = getRegion<jboolean, 'Z', jbooleanArray>;
     t.DeleteLocalRef = DeleteLocalRef;
     t.ExceptionOccurred = ExceptionOccurred;

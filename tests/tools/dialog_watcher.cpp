@@ -3,7 +3,8 @@
 //
 //   dialog_watcher --out RECORD.txt [--press BUTTON[,BUTTON...]] [--timeout MS]
 //                  [--class NAME] [--env NAME=VALUE]... [--no-window-ok]
-//                  -- PROGRAM [ARGS...]
+//                  [--follow] [--press-delay MS] [--new-console]
+//                  [--check TEXT[,TEXT...]] -- PROGRAM [ARGS...]
 //
 // --env sets a variable for the program (an empty value removes it). Wine
 // rebuilds some variables (TEMP, TMP, USERPROFILE, ...) for programs started
@@ -13,7 +14,33 @@
 // "IDYES", "IDNO", ...) or the button's text (accelerator "&" ignored). The
 // default is the dialog's default button (DM_GETDEFID), else IDOK. With a
 // comma-separated list the n-th window gets the n-th entry; windows after the
-// end of the list get the last one.
+// end of the list get the last one. BUTTON may also be a key the user
+// presses in the window ("key:RETURN", "key:ESCAPE") or "close" (the close
+// box of the caption, WM_SYSCOMMAND SC_CLOSE). --press-delay waits that long
+// after a window appeared before answering it (default 100 ms).
+// --new-console starts the program with a console of its own (a console
+// window on the display) instead of the watcher's.
+//
+// --follow watches windows of the --class NAME instead of answering them:
+// each is recorded once as below (plus "invisible <id>" for each hidden
+// control and "followed"), then, until the program ends, the record gets a
+// line whenever something changes, with the milliseconds since the watcher
+// started the program:
+//
+//   position <ms> <n>        the window's progress bar moved (PBM_GETPOS)
+//   hidden <ms> / shown <ms> the window's visibility changed
+//   closed <ms>              the window was destroyed
+//   other <ms> <class>: <caption>   another visible top-level window of the
+//                            program appeared (for example the Java side's)
+//
+// Message boxes ("#32770") that appear meanwhile are recorded as windows and
+// answered with their default button.
+//
+// --check ticks the check box of that text (accelerator "&" ignored) before
+// the button is pressed: it is checked and its dialog told that it was
+// clicked, as a click would (a task dialog's verification box, an "Options:"
+// box).  Entries go to windows as --press entries do; an empty entry ticks
+// nothing.
 //
 // Only visible top-level windows of the started process count, and of those
 // only windows of class NAME ("#32770", the class of message boxes and
@@ -24,7 +51,12 @@
 //   window <n>
 //   caption: <text>
 //   control <id> <class>: <text>      (one per child control, z-order)
-//   pressed <id>
+//   state <id> <checkbox|radio> <checked|unchecked|indeterminate>: <text>
+//                                     (one per check box and radio button)
+//   ticked <id> <checked|unchecked|indeterminate>: <text>
+//                                     (the box --check ticked, its state after)
+//   not ticked: <text>                (no check box of that text)
+//   pressed <id>                      (or "action <choice>", see below)
 //   end
 //
 // Texts are escaped so that each stays on one line: backslash as "\\",
@@ -37,8 +69,14 @@
 // pressed gives the line "not closed", ends the program and exits 251.
 // Usage errors exit 252, a program that cannot be started 253.
 // Otherwise the exit code is the program's, also printed as "exit code: N".
+//
+// A start that Wine gives up before the program's first instruction
+// (ERROR_INTERNAL_ERROR, see startProgram) is tried again, at most three
+// times in all; each failed try is recorded as the line
+// "start failed: error 1359, tried again" before any window block.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -53,6 +91,8 @@ constexpr int kExitNoWindow = 250;
 constexpr int kExitNotClosed = 251;
 constexpr int kExitUsage = 252;
 constexpr int kExitStartFailed = 253;
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartRetryPauseMilliseconds = 200;
 constexpr DWORD kPollMilliseconds = 50;
 constexpr UINT kMessageTimeoutMilliseconds = 2000;
 
@@ -75,9 +115,13 @@ private:
 struct Options {
     std::wstring out;
     std::vector<std::wstring> press;  // empty: default button
+    std::vector<std::wstring> check;  // empty: no box ticked
     DWORD timeout = 20000;
     std::wstring windowClass = L"#32770";
     bool noWindowOk = false;
+    bool follow = false;
+    DWORD pressDelay = 100;
+    bool newConsole = false;
     std::vector<std::wstring> environment;  // NAME=VALUE
     std::vector<std::wstring> command;
 };
@@ -191,8 +235,19 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             std::wstring assignment = argv[++i];
             if (assignment.find(L'=') == std::wstring::npos || assignment[0] == L'=') return false;
             options.environment.push_back(assignment);
+        } else if (arg == L"--check" && hasValue) {
+            options.check = splitList(argv[++i]);
         } else if (arg == L"--no-window-ok") {
             options.noWindowOk = true;
+        } else if (arg == L"--follow") {
+            options.follow = true;
+        } else if (arg == L"--new-console") {
+            options.newConsole = true;
+        } else if (arg == L"--press-delay" && hasValue) {
+            wchar_t* end = nullptr;
+            unsigned long value = std::wcstoul(argv[++i], &end, 10);
+            if (end == nullptr || *end != L'\0') return false;
+            options.pressDelay = static_cast<DWORD>(value);
         } else {
             return false;
         }
@@ -318,6 +373,24 @@ int chooseButton(HWND window, const std::wstring& choice) {
     return IDOK;
 }
 
+// "key:RETURN", "key:ESCAPE" and "close" act as the user would instead of
+// naming a button: a key reaches the dialog's message loop (which turns it
+// into a command), the close box a WM_SYSCOMMAND.  The record then says
+// "action <choice>" instead of "pressed <id>".
+bool isUserAction(const std::wstring& choice) {
+    return choice == L"key:RETURN" || choice == L"key:ESCAPE" || choice == L"close";
+}
+
+void act(HWND window, const std::wstring& choice) {
+    if (choice == L"close") {
+        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return;
+    }
+    const WPARAM key = choice == L"key:RETURN" ? VK_RETURN : VK_ESCAPE;
+    PostMessageW(window, WM_KEYDOWN, key, 1);
+    PostMessageW(window, WM_KEYUP, key, 0xC0000001);
+}
+
 // A posted WM_COMMAND with BN_CLICKED works whether or not the dialog is in
 // the foreground (BM_CLICK needs the button to take the mouse capture).
 void press(HWND window, int id) {
@@ -406,6 +479,50 @@ std::wstring iconName(HWND control) {
     return name;
 }
 
+// "checkbox" or "radio" for the check boxes and radio buttons among a
+// window's controls, else empty.
+std::wstring checkKind(HWND control) {
+    if (className(control) != L"Button") return std::wstring();
+    switch (GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) {
+        case BS_CHECKBOX:
+        case BS_AUTOCHECKBOX:
+        case BS_3STATE:
+        case BS_AUTO3STATE: return L"checkbox";
+        case BS_RADIOBUTTON:
+        case BS_AUTORADIOBUTTON: return L"radio";
+        default: return std::wstring();
+    }
+}
+
+std::wstring checkState(HWND control) {
+    DWORD_PTR state = BST_UNCHECKED;
+    SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &state);
+    return state == BST_CHECKED ? L"checked" : state == BST_INDETERMINATE ? L"indeterminate" : L"unchecked";
+}
+
+// Checks the box of that text and tells its dialog it was clicked (a sent
+// WM_COMMAND with BN_CLICKED, which is what the box itself sends on a click).
+// A box that is checked already is left alone, since a dialog that toggles
+// on the notice would uncheck it.
+void tick(Record& record, HWND window, const std::wstring& text) {
+    for (HWND child : childControls(window)) {
+        if (checkKind(child) != L"checkbox" || withoutAccelerators(windowText(child)) != withoutAccelerators(text))
+            continue;
+        if (checkState(child) != L"checked") {
+            DWORD_PTR ignored = 0;
+            SendMessageTimeoutW(child, BM_SETCHECK, BST_CHECKED, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds,
+                                &ignored);
+            SendMessageTimeoutW(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(child)), BN_CLICKED),
+                                reinterpret_cast<LPARAM>(child), SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds,
+                                &ignored);
+        }
+        record.line(L"ticked " + std::to_wstring(GetDlgCtrlID(child)) + L" " + checkState(child) + L": " +
+                    escapeLine(windowText(child)));
+        return;
+    }
+    record.line(L"not ticked: " + escapeLine(text));
+}
+
 void recordWindow(Record& record, int number, HWND window) {
     record.line(L"window " + std::to_wstring(number));
     record.line(L"caption: " + escapeLine(windowText(window)));
@@ -416,6 +533,13 @@ void recordWindow(Record& record, int number, HWND window) {
     for (HWND child : childControls(window)) {
         if (className(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
             record.line(L"icon: " + iconName(child));
+        }
+    }
+    for (HWND child : childControls(window)) {
+        const std::wstring kind = checkKind(child);
+        if (!kind.empty()) {
+            record.line(L"state " + std::to_wstring(GetDlgCtrlID(child)) + L" " + kind + L" " + checkState(child) +
+                        L": " + escapeLine(windowText(child)));
         }
     }
 }
@@ -456,7 +580,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
             continue;
         }
         // Give the dialog a moment to finish its initialisation after it became visible.
-        Sleep(100);
+        Sleep(options.pressDelay);
         ++windows;
         recordWindow(record, windows, window);
         std::wstring choice;
@@ -464,16 +588,28 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
             size_t index = static_cast<size_t>(windows - 1);
             choice = options.press[index < options.press.size() ? index : options.press.size() - 1];
         }
-        int id = chooseButton(window, choice);
-        record.line(L"pressed " + std::to_wstring(id));
+        if (!options.check.empty()) {
+            size_t index = static_cast<size_t>(windows - 1);
+            const std::wstring& box = options.check[index < options.check.size() ? index : options.check.size() - 1];
+            if (!box.empty()) tick(record, window, box);
+        }
+        const bool userAction = isUserAction(choice);
+        int id = userAction ? 0 : chooseButton(window, choice);
+        record.line(userAction ? L"action " + choice : L"pressed " + std::to_wstring(id));
         record.line(L"end");
         handled.insert(window);
+        auto answer = [&] {
+            if (userAction)
+                act(window, choice);
+            else
+                press(window, id);
+        };
 
         // Press until the window is gone; retry now and then in case the first
         // press arrived before the dialog's message loop was running.
         DWORD pressStart = GetTickCount();
         DWORD lastPress = pressStart;
-        press(window, id);
+        answer();
         while (IsWindow(window) && IsWindowVisible(window)) {
             if (processEnded(process, kPollMilliseconds)) break;
             DWORD now = GetTickCount();
@@ -482,7 +618,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
                 return abandon(process, kExitNotClosed);
             }
             if (now - lastPress >= 2000) {
-                press(window, id);
+                answer();
                 lastPress = now;
             }
         }
@@ -502,6 +638,138 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
     return finish(process);
 }
 
+// ---- --follow: watching a window instead of answering it
+
+struct Followed {
+    HWND window;
+    bool visible = true;
+    bool closed = false;
+    LRESULT position = -1;
+};
+
+HWND progressBarOf(HWND window) {
+    for (HWND child : childControls(window))
+        if (className(child) == L"msctls_progress32") return child;
+    return nullptr;
+}
+
+struct ListContext {
+    DWORD processId;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK listWindow(HWND window, LPARAM param) {
+    auto* context = reinterpret_cast<ListContext*>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == context->processId && IsWindowVisible(window)) context->windows.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> visibleWindows(DWORD processId) {
+    ListContext context{processId, {}};
+    EnumWindows(listWindow, reinterpret_cast<LPARAM>(&context));
+    return context.windows;
+}
+
+int follow(const Options& options, HANDLE process, DWORD processId, Record& record) {
+    const DWORD start = GetTickCount();
+    auto stamp = [start] { return std::to_wstring(GetTickCount() - start); };
+    std::set<HWND> seen;
+    std::vector<Followed> followed;
+    int windows = 0;
+    for (;;) {
+        for (HWND window : visibleWindows(processId)) {
+            if (!seen.insert(window).second) continue;
+            const std::wstring kind = className(window);
+            if (kind == options.windowClass || kind == L"#32770") {
+                ++windows;
+                recordWindow(record, windows, window);
+                if (kind == options.windowClass) {
+                    for (HWND child : childControls(window))
+                        if (!IsWindowVisible(child)) record.line(L"invisible " + std::to_wstring(GetDlgCtrlID(child)));
+                    record.line(L"followed");
+                    record.line(L"end");
+                    followed.push_back(Followed{window});
+                } else {
+                    const int id = chooseButton(window, std::wstring());
+                    record.line(L"pressed " + std::to_wstring(id));
+                    record.line(L"end");
+                    press(window, id);
+                }
+            } else {
+                record.line(L"other " + stamp() + L" " + kind + L": " + escapeLine(windowText(window)));
+            }
+        }
+        for (Followed& f : followed) {
+            if (f.closed) continue;
+            if (!IsWindow(f.window)) {
+                f.closed = true;
+                record.line(L"closed " + stamp());
+                continue;
+            }
+            const bool visible = IsWindowVisible(f.window) != 0;
+            if (visible != f.visible) record.line((visible ? L"shown " : L"hidden ") + stamp());
+            f.visible = visible;
+            // A hidden window's bar is not read: its thread may be busy
+            // handing the activation on, and the user cannot see it anyway.
+            if (!visible) continue;
+            DWORD_PTR position = 0;
+            HWND bar = progressBarOf(f.window);
+            if (bar &&
+                SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &position) &&
+                static_cast<LRESULT>(position) != f.position) {
+                f.position = static_cast<LRESULT>(position);
+                record.line(L"position " + stamp() + L" " + std::to_wstring(f.position));
+            }
+        }
+        if (processEnded(process, 20)) break;
+        if (followed.empty() && !options.noWindowOk && GetTickCount() - start >= options.timeout) {
+            record.line(L"no window");
+            return abandon(process, kExitNoWindow);
+        }
+    }
+    if (followed.empty()) record.line(L"no window");
+    return finish(process);
+}
+
+// Starts the program (inheriting the watcher's handles and environment).
+//
+// Under Wine, CreateProcessW reports ERROR_INTERNAL_ERROR (1359) when the new
+// process ended before its Wine start-up was complete: the parent's
+// NtCreateUserProcess waits until the wineserver reports the new process
+// initialised (its init_process_done request, which Wine's loader sends
+// before the program's main module or any DLL entry point runs); a process
+// whose Unix side died before that has no exit status, the server answers
+// 0, and ntdll turns that into STATUS_INTERNAL_ERROR. Killing the new
+// process during its exec (strace -e inject=execve:signal=SIGKILL) gives
+// exactly this error. What ends a start that early is Wine's or the
+// machine's: a signal before Wine has installed its handlers, or one of the
+// loader's start-up failures that log only on the "err" channel (which the
+// tests switch off with WINEDEBUG=-all) and exit. None of the started
+// program's code has run then, so another try cannot hide a failure of the
+// program itself, and a cause that is not passing (an image Wine cannot
+// start) fails every try and is still reported.
+bool startProgram(std::wstring commandLine, DWORD creationFlags, Record& record, PROCESS_INFORMATION& info) {
+    for (int attempt = 1;; ++attempt) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        std::wstring mutableLine = commandLine;  // CreateProcessW may write into it
+        if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, TRUE, creationFlags, nullptr, nullptr, &startup,
+                           &info)) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) {
+            std::fprintf(stderr, "dialog_watcher: cannot start the program (error %lu)\n",
+                         static_cast<unsigned long>(error));
+            return false;
+        }
+        record.line(L"start failed: error " + std::to_wstring(error) + L", tried again");
+        Sleep(kStartRetryPauseMilliseconds);
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -514,7 +782,7 @@ int main() {
         std::fprintf(stderr,
                      "usage: dialog_watcher --out RECORD [--press BUTTON[,BUTTON...]] [--timeout MS]\n"
                      "                      [--class NAME] [--env NAME=VALUE]... [--no-window-ok]\n"
-                     "                      -- PROGRAM [ARGS...]\n");
+                     "                      [--check TEXT[,TEXT...]] -- PROGRAM [ARGS...]\n");
         return kExitUsage;
     }
 
@@ -537,16 +805,11 @@ int main() {
         if (!commandLine.empty()) commandLine += L' ';
         commandLine += quoteArgument(arg);
     }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        std::fprintf(stderr, "dialog_watcher: cannot start the program (error %lu)\n",
-                     static_cast<unsigned long>(GetLastError()));
-        return kExitStartFailed;
-    }
+    const DWORD creationFlags = options.newConsole ? CREATE_NEW_CONSOLE : 0;
+    if (!startProgram(commandLine, creationFlags, record, info)) return kExitStartFailed;
     Handle process(info.hProcess);
     Handle thread(info.hThread);
+    if (options.follow) return follow(options, process.get(), info.dwProcessId, record);
     return watch(options, process.get(), info.dwProcessId, record);
 }

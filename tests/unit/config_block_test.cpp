@@ -143,17 +143,29 @@ TEST(ConfigBlock, AbsurdLengthFailsWithoutAllocatingIt) {
     EXPECT_EQ(load(negative.out).result.failure, ReadFailure::String);
 }
 
+// Ids of the accessor tests' own values.
+enum TestId : std::int32_t {
+    kNineBytes = 1,
+    kEmpty,
+    kWord,
+    kNegative,
+    kPlusSeven,
+    kTooLarge,
+    kLatin1,
+    kMissing = 404,
+};
+
 class Accessors : public ::testing::Test {
 protected:
     void SetUp() override {
         ConfigStore& store = configStore();
         store = ConfigStore();
-        store.values[1] = std::string(9, 'a');
-        store.values[2] = "";
-        store.values[3] = "abc";
-        store.values[4] = "  -42xyz";
-        store.values[5] = "+7";
-        store.values[6] = "99999999999";
+        store.values[kNineBytes] = std::string(9, 'a');
+        store.values[kEmpty] = "";
+        store.values[kWord] = "abc";
+        store.values[kNegative] = "  -42xyz";
+        store.values[kPlusSeven] = "+7";
+        store.values[kTooLarge] = "99999999999";
         store.values[1000] = "config caption";
         store.messages[20013] = W("tovrix Wizard");
         store.messages[1000] = W("");
@@ -163,35 +175,35 @@ protected:
 
 TEST_F(Accessors, ConfigStringTruncatesAtCapacityMinusOne) {
     char buffer[10];
-    getConfigString(1, buffer, sizeof buffer);  // exactly capacity-1 bytes
+    getConfigString(kNineBytes, buffer, sizeof buffer);  // exactly capacity-1 bytes
     EXPECT_EQ(std::string(buffer), std::string(9, 'a'));
     EXPECT_TRUE(log_capture::lines().empty());
 
     char small[9];
-    getConfigString(1, small, sizeof small);  // one byte more than fits
+    getConfigString(kNineBytes, small, sizeof small);  // one byte more than fits
     EXPECT_EQ(std::string(small), std::string(8, 'a'));
     EXPECT_TRUE(log_capture::contains(W("ERROR: config string 1 truncated (9 9)")));
 
-    getConfigString(404, buffer, sizeof buffer);
+    getConfigString(kMissing, buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer), "");
 }
 
 TEST_F(Accessors, ConfigIntOfMissingEmptyAndNonNumericIsZero) {
-    EXPECT_EQ(getConfigInt(404), 0);
-    EXPECT_EQ(getConfigInt(2), 0);
-    EXPECT_EQ(getConfigInt(3), 0);
-    EXPECT_EQ(getConfigInt(4), -42);
-    EXPECT_EQ(getConfigInt(5), 7);
-    EXPECT_EQ(getConfigInt(6), 2147483647);  // saturates instead of overflowing
+    EXPECT_EQ(getConfigInt(kMissing), 0);
+    EXPECT_EQ(getConfigInt(kEmpty), 0);
+    EXPECT_EQ(getConfigInt(kWord), 0);
+    EXPECT_EQ(getConfigInt(kNegative), -42);
+    EXPECT_EQ(getConfigInt(kPlusSeven), 7);
+    EXPECT_EQ(getConfigInt(kTooLarge), 2147483647);  // saturates instead of overflowing
 }
 
 TEST_F(Accessors, WideAndMessageTexts) {
-    configStore().values[7] = "\xC4rger";  // one 8-bit byte becomes the code unit of the same value
-    EXPECT_EQ(getConfigWideString(7), W("\u00C4rger"));
-    EXPECT_EQ(getConfigWideString(1, 4), W("aaa"));
+    configStore().values[kLatin1] = "\xC4rger";  // one 8-bit byte becomes the code unit of the same value
+    EXPECT_EQ(getConfigWideString(kLatin1), W("\u00C4rger"));
+    EXPECT_EQ(getConfigWideString(kNineBytes, 4), W("aaa"));
     EXPECT_EQ(getMessageText(20013), W("tovrix Wizard"));
     wstring text = W("stale");
-    EXPECT_FALSE(getMessageText(404, text));
+    EXPECT_FALSE(getMessageText(kMissing, text));
     EXPECT_EQ(text, W(""));
     // An empty message falls back to the configuration value of the same id.
     EXPECT_EQ(getMessageOrConfigText(1000), W("config caption"));

@@ -22,7 +22,8 @@ import java.util.Properties;
  * ends the way the parameter file asks.
  *
  * <p>First of all, main writes 2 into the launcher's per-process start-up
- * marker through the registry natives ({@link StartupMarker}).
+ * marker through the registry natives ({@link StartupMarker}), unless the
+ * parameter file says otherwise; that file is read before.
  *
  * <p>Parameter file: "tvxparams.conf" in the current directory (the launcher
  * makes that its extraction directory), in java.util.Properties syntax, read
@@ -36,6 +37,14 @@ import java.util.Properties;
  * <li>{@code natives}: calls to make before the facts are collected, in the
  * syntax of {@link NativeCalls}.</li>
  * <li>{@code print}: "true" to also print the report to standard output.</li>
+ * <li>{@code marker}: "skip" to leave the start-up marker alone (default
+ * "write").</li>
+ * <li>{@code window}: milliseconds to keep a small frame visible before the
+ * report is written ({@link StartupWindow}); no window when absent.</li>
+ * <li>{@code window.delay}: milliseconds to wait before the frame opens
+ * (default 0).</li>
+ * <li>{@code wait}: milliseconds main then waits before it goes on (default
+ * 0), as an installer runs on after it has started.</li>
  * </ul>
  *
  * <p>Report lines (see {@link Report} for the escaping), in this order:
@@ -43,8 +52,9 @@ import java.util.Properties;
  * launcher.class=&lt;the WinLauncher class whose main ran&gt;
  * params=found | missing | unreadable: &lt;reason&gt;
  * params.error=&lt;reason&gt;                 (only for a bad end value)
- * startup.marker=written | failed | &lt;exception class&gt;: &lt;message&gt;
+ * startup.marker=written | failed | skipped | &lt;exception class&gt;: &lt;message&gt;
  * startup.marker.name=InstallStarted_&lt;pid&gt;
+ * window=shown | &lt;exception class&gt;: &lt;message&gt;   (only with the window key)
  * argc=&lt;N&gt;
  * arg[i]=&lt;argument i&gt;                   (i = 0 .. N-1)
  * property &lt;name&gt;=&lt;value&gt;              (or "property &lt;name&gt;" when unset)
@@ -70,16 +80,22 @@ public final class LauncherRun {
         "kelpa.tempDir", "kelpa.unextractedPosition", "kelpa.moduleName", "sun.java.command",
         "java.library.path", "kelpa.isTovrix", "kelpa.manualJre", "kelpa.semaphoreName",
         "kelpa.consoleCodepage", "java.class.path", "user.language", "user.country",
-        "java.version", "os.arch",
+        "java.version", "os.arch", "java.home",
     };
 
     private LauncherRun() {
     }
 
     public static void run(String launcherClass, String[] args) {
-        String marker = StartupMarker.write();
         Properties params = new Properties();
         String paramsState = readParams(params);
+        boolean skipMarker = params.getProperty("marker", "write").trim().equals("skip");
+        String marker = skipMarker ? "skipped" : StartupMarker.write();
+        String window = null;
+        if (params.getProperty("window") != null) {
+            window = StartupWindow.show(millis(params, "window.delay"), millis(params, "window"));
+        }
+        pause(millis(params, "wait"));
         List<NativeCalls.Outcome> calls = NativeCalls.runAll(params.getProperty("natives", ""));
         End end = End.parse(params.getProperty("end", "return").trim());
 
@@ -91,6 +107,9 @@ public final class LauncherRun {
         }
         report.put("startup.marker", marker);
         report.put("startup.marker.name", StartupMarker.valueName());
+        if (window != null) {
+            report.put("window", window);
+        }
         report.put("argc", args.length);
         for (int i = 0; i < args.length; i++) {
             report.put("arg[" + i + "]", args[i]);
@@ -138,6 +157,23 @@ public final class LauncherRun {
         } catch (IOException | IllegalArgumentException e) {
             params.clear();
             return "unreadable: " + e;
+        }
+    }
+
+    private static void pause(long millis) {
+        try {
+            Thread.sleep(millis);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    /** A parameter in milliseconds; 0 when absent or not a number. */
+    private static long millis(Properties params, String key) {
+        try {
+            return Math.max(0L, Long.parseLong(params.getProperty(key, "0").trim()));
+        } catch (NumberFormatException e) {
+            return 0L;
         }
     }
 
