@@ -98,6 +98,7 @@ set(NATIVE_SOURCES
   natives/users_natives_win.cpp
   natives/account_win.cpp
   natives/system_calls_win.cpp
+  natives/acl_natives_win.cpp
 )
 add_library(launcher_natives OBJECT ${NATIVE_SOURCES})
 target_link_libraries(launcher_natives PUBLIC launcher_win)
@@ -186,6 +187,20 @@ target_link_libraries(chooser_tests PRIVATE jni_double launcher_win gtest gtest_
 target_link_options(chooser_tests PRIVATE ${STATIC_LINK})
 add_dependencies(chooser_tests native_tables)
 add_test(NAME chooser_tests COMMAND chooser_tests)
+# The service natives through the JNI test double, under Wine's own service
+# control manager with the real test service (tests/tools), and the folder,
+# file version and ACL natives on the test libraries with version resources.
+add_executable(service_natives_tests tests/unit/service_natives_test.cpp natives/services_natives_win.cpp)
+add_executable(file_natives_tests tests/unit/file_natives_test.cpp natives/files_natives_win.cpp
+               natives/acl_natives_win.cpp natives/native_bridge_win.cpp)
+foreach(natives_test service_natives_tests file_natives_tests)
+  target_link_libraries(${natives_test} PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
+  target_link_options(${natives_test} PRIVATE ${STATIC_LINK})
+  add_dependencies(${natives_test} native_tables)
+  add_test(NAME ${natives_test} COMMAND ${natives_test})
+endforeach()
+add_dependencies(service_natives_tests test_service)
+add_dependencies(file_natives_tests file_probe version_low version_high version_same)
 
 # The generator of the natives' tables, on the host's Python.
 add_test(NAME native_list_test COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/native_list_test.py)

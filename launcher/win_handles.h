@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winsvc.h>
 
 template <typename Traits>
 class UniqueResource {
@@ -69,6 +70,12 @@ struct ModuleTraits {
     static Handle invalid() { return nullptr; }
     static void close(Handle h) { FreeLibrary(h); }
 };
+// Connections to the service control manager and the services opened through them.
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle invalid() { return nullptr; }
+    static void close(Handle h) { CloseServiceHandle(h); }
+};
 
 // Memory that Windows allocated with LocalAlloc for the caller, such as the
 // results of ConvertSidToStringSidW (a wchar_t string) and
@@ -103,6 +110,7 @@ template <typename T>
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
 using UniqueAllocatedSid = UniqueResource<AllocatedSidTraits>;
 using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
+using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 
 // Looks up a function of a system library at run time.  The library is taken
 // when already loaded, else loaded from the system directory only.
