@@ -46,4 +46,12 @@ std::string numberedName(const std::string& baseName, unsigned counter) {
     return baseName + std::to_string(counter);
 }
 
+std::string takeLowestFreeName(const std::string& baseName,
+                               const std::function<bool(const std::string&)>& createReportsExisting) {
+    unsigned counter = 0;
+    std::string name = numberedName(baseName, counter);
+    while (createReportsExisting(name) && counter < kCounterLimit) name = numberedName(baseName, ++counter);
+    return name;
+}
+
 }  // namespace single_instance

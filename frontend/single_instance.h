@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace single_instance {
@@ -32,6 +33,14 @@ std::string semaphoreBaseName(const std::string& normalisedPath, bool globalName
 
 // The base name followed by the decimal counter (multi-instance mode).
 std::string numberedName(const std::string& baseName, unsigned counter);
+
+// Multi-instance numbering: tries the numbered names from counter 0 on;
+// `createReportsExisting(name)` creates the semaphore of that name and tells
+// whether it existed already.  The first name whose creation reports
+// anything else (a failure included) is taken; after counter kCounterLimit
+// the numbering stops there whatever the answer.  Returns the name taken.
+std::string takeLowestFreeName(const std::string& baseName,
+                               const std::function<bool(const std::string&)>& createReportsExisting);
 
 }  // namespace single_instance
 

@@ -82,17 +82,14 @@ void bringToFront(DWORD processId, bool restore) {
 }
 
 // Multi-instance mode: the lowest counter whose semaphore does not exist
-// yet.  Any other result than an existing semaphore, a failure included,
-// ends the numbering.
+// yet.  Only the last creation's handle is kept.
 std::string takeNumberedSemaphore(const std::string& base) {
-    unsigned counter = 0;
-    std::string name = single_instance::numberedName(base, counter);
-    Creation made = createSemaphore(name);
-    while (made.alreadyExists() && counter < single_instance::kCounterLimit) {
+    Creation made;
+    const std::string name = single_instance::takeLowestFreeName(base, [&made](const std::string& candidate) {
         made.handle.reset();
-        name = single_instance::numberedName(base, ++counter);
-        made = createSemaphore(name);
-    }
+        made = createSemaphore(candidate);
+        return made.alreadyExists();
+    });
     logCreation(name, made);
     // The semaphore this copy ends up with lives as long as the process.
     made.handle.release();

@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import re
 import shutil
+import time
 from pathlib import Path
 
 import pytest
@@ -161,6 +162,21 @@ def test_same_file_under_another_path_is_another_program(first_copy, tmp_path):
         assert copy.wait(60) == 0
     finally:
         copy.stop()
+
+
+def test_without_a_stored_pid_the_second_start_waits_then_exits(first_copy, logs):
+    name = harness.windows_path(first_copy.exe).lower()
+    assert inst.reg(["delete", inst.PIDS_KEY, "/v", name, "/f"]).returncode == 0
+    try:
+        started = time.monotonic()
+        result, log = second_start(first_copy.exe, logs)
+        waited = time.monotonic() - started
+    finally:
+        inst.reg(["add", inst.PIDS_KEY, "/v", name, "/t", "REG_DWORD", "/d", str(first_copy.program.pid), "/f"])
+    assert result.returncode == 0, result.describe()
+    # 50 more reads 100 ms apart before it gives up; nothing is brought to the front.
+    assert waited >= 5, waited
+    assert log[log.index("other pid 0") + 1:] == ["exiting"], log
 
 
 # --------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -11,6 +12,7 @@ using single_instance::kCounterLimit;
 using single_instance::kNameBufferBytes;
 using single_instance::numberedName;
 using single_instance::semaphoreBaseName;
+using single_instance::takeLowestFreeName;
 
 TEST(SemaphoreName, PrefixThenThePathWithUnderscores) {
     const struct {
@@ -59,6 +61,31 @@ TEST(SemaphoreName, LongPathIsShortenedWithItsHashAndStaysDistinct) {
         EXPECT_EQ(a.compare(0, 16, global ? "Global\\c:_dddddd" : "Local\\c:_ddddddd"), 0);
         // The highest numbered name and its NUL still fit the 6,000-byte buffer.
         EXPECT_LE(numberedName(a, kCounterLimit).size() + 1, kNameBufferBytes);
+    }
+}
+
+// Multi-instance numbering over a set of names that exist already.
+TEST(SemaphoreName, LowestFreeNumberIsTaken) {
+    const std::string base = "Local\\c:_a.exe";
+    const struct {
+        const char* name;
+        unsigned existing;  // names 0 .. existing-1 exist
+        const char* taken;
+        unsigned tries;
+    } cases[] = {
+        {"none runs", 0, "Local\\c:_a.exe0", 1},
+        {"two run", 2, "Local\\c:_a.exe2", 3},
+        {"every number taken", kCounterLimit + 5, "Local\\c:_a.exe100000", kCounterLimit + 1},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> tried;
+        const std::string taken = takeLowestFreeName(base, [&](const std::string& name) {
+            tried.push_back(name);
+            return tried.size() <= c.existing;
+        });
+        EXPECT_EQ(taken, c.taken) << c.name;
+        EXPECT_EQ(tried.size(), c.tries) << c.name;
+        EXPECT_EQ(tried.back(), taken) << c.name;
     }
 }
 
