@@ -221,14 +221,27 @@ def test_copies_take_the_lowest_free_number(tmp_path):
 
 
 # --------------------------------------------------------------------------
-# Entry 158: the global namespace (32-bit, the starting jvm.dll double as the
-# running copy; without entry 10007 nothing is brought to the front)
+# 32-bit, the starting jvm.dll double as the running copy (without entry
+# 10007 nothing is brought to the front): entry 158 puts the semaphore into
+# the global namespace; a path just short of MAX_PATH gives a name longer
+# than MAX_PATH, which Windows refuses as an 8-bit object name (that would
+# let every copy run as the first), and still names one semaphore.
+
+LONG_PATH = 258  # characters of the installer's path; "Local\" makes the name 264
 
 
-def test_global_namespace_with_entry_158(tmp_path, temp, logs):
+@pytest.mark.parametrize("case", ["entry 158", "name past MAX_PATH"])
+def test_second_start_of_a_32_bit_installer(tmp_path, temp, logs, case):
     home = gf.doubles_runtime("win32", tmp_path / "home", start="window", wait_ms=15000)
-    exe = gf.graphical_installer(tmp_path, "win32", {"10005": "1", "158": "1"}, real_jar=False)
-    base = inst.semaphore_base(exe, global_namespace=True)
+    directory = tmp_path
+    if case == "name past MAX_PATH":
+        directory = tmp_path / ("d" * (LONG_PATH - len(harness.windows_path(tmp_path)) - len("\\setup.exe") - 1))
+        directory.mkdir()
+    config = {"10005": "1", "158": "1" if case == "entry 158" else "0"}
+    exe = gf.graphical_installer(directory, "win32", config, real_jar=False)
+    if case == "name past MAX_PATH":
+        assert len(harness.windows_path(exe)) == LONG_PATH
+    base = inst.semaphore_base(exe, global_namespace=case == "entry 158")
     first = inst.follow_states("win32", exe, ["-q"], "Static", tmp_path / "follow.txt", temp=temp,
                                env=inst.java_env(home))
     try:
