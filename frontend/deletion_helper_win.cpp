@@ -81,9 +81,7 @@ public:
         }
     }
     deletion::Removal deleteFile(const wstring& path) override { return removal(DeleteFileW(path.c_str())); }
-    deletion::Removal removeDirectory(const wstring& path) override {
-        return removal(RemoveDirectoryW(path.c_str()));
-    }
+    deletion::Removal removeDirectory(const wstring& path) override { return removal(RemoveDirectoryW(path.c_str())); }
     bool scheduleAtReboot(const wstring& path) override { return deleteAtReboot(path); }
     void sleep(unsigned milliseconds) override { Sleep(milliseconds); }
 };

@@ -135,8 +135,7 @@ private:
             return true;
         }
         retry = true;
-        if (pass == kPasses && result_.rebootDeletion && scheduleAtReboot(path) && isFile)
-            result_.rebootNeeded = true;
+        if (pass == kPasses && result_.rebootDeletion && scheduleAtReboot(path) && isFile) result_.rebootNeeded = true;
         return true;
     }
 

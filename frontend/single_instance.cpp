@@ -42,9 +42,7 @@ std::string semaphoreBaseName(const std::string& normalisedPath, bool globalName
     return name + tail;
 }
 
-std::string numberedName(const std::string& baseName, unsigned counter) {
-    return baseName + std::to_string(counter);
-}
+std::string numberedName(const std::string& baseName, unsigned counter) { return baseName + std::to_string(counter); }
 
 std::string takeLowestFreeName(const std::string& baseName,
                                const std::function<bool(const std::string&)>& createReportsExisting) {

@@ -47,9 +47,7 @@ void logCreation(const std::string& name, const Creation& made) {
 
 // Registry failures are silent: a failed write leaves no pid, a failed read
 // (missing key or value, another type or size) reads as 0.
-void storeOwnPid(const wstring& valueName) {
-    registry::writeDword(kPidsKey, valueName.c_str(), GetCurrentProcessId());
-}
+void storeOwnPid(const wstring& valueName) { registry::writeDword(kPidsKey, valueName.c_str(), GetCurrentProcessId()); }
 
 DWORD storedPid(const wstring& valueName) { return registry::readDword(kPidsKey, valueName.c_str()).value_or(0); }
 

@@ -11,6 +11,7 @@
 // usage.
 
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>
@@ -65,8 +66,8 @@ int main() {
         return 2;
     }
     if (!ready.empty()) {
-        HANDLE signal = CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+        HANDLE signal =
+            CreateFileW(ready.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (signal != INVALID_HANDLE_VALUE) CloseHandle(signal);
     }
     Sleep(static_cast<DWORD>(milliseconds));

@@ -37,8 +37,8 @@ TEST(DeletionList, LinesEndedByLfOrCrLf) {
         {W("a\r\nb\r\n"), {W("a"), W("b")}},
         {W("a\r\n\r\nb"), {W("a"), W(""), W("b")}},  // an empty line stays, the last line needs no end
         {W("\n\nx\n"), {W(""), W(""), W("x")}},
-        {W("a\r\r\n"), {W("a")}},                 // every trailing CR goes
-        {W("a\rb\n"), {W("a\rb")}},               // a CR inside the line stays
+        {W("a\r\r\n"), {W("a")}},    // every trailing CR goes
+        {W("a\rb\n"), {W("a\rb")}},  // a CR inside the line stays
         {W("C:\\\u00e9\U0001F600\n"), {W("C:\\\u00e9\U0001F600")}},
     };
     for (const auto& c : cases) EXPECT_EQ(read(c.text), c.lines);

@@ -53,11 +53,10 @@ const wstring kExtraction = W("c:\\temp\\klp5.tmp_dir\\jre\\bin\\x.dll");
 
 TEST(DeletionPasses, SectionsTextsAndOrder) {
     FakeSystem fs;
-    const PassesResult r = runDeletionPasses({W("Local\\sem"), W("reboot_deletion"), W("Restart now?"), W(""),
-                                              W("Second line"), W("EOSMARKER"), W("Cannot restart."),
-                                              W("EOSMARKER trailing text"), W("f1"), W("f2"), W(""), W("d1"), W(""),
-                                              W(""), W("d2")},
-                                             fs);
+    const PassesResult r = runDeletionPasses(
+        {W("Local\\sem"), W("reboot_deletion"), W("Restart now?"), W(""), W("Second line"), W("EOSMARKER"),
+         W("Cannot restart."), W("EOSMARKER trailing text"), W("f1"), W("f2"), W(""), W("d1"), W(""), W(""), W("d2")},
+        fs);
     EXPECT_EQ(fs.calls, (Lines{W("wait Local\\sem"), W("file f1"), W("file f2"), W("dir d1"), W("dir d2")}));
     EXPECT_EQ(r.question, W("Restart now?\n\nSecond line"));
     EXPECT_EQ(r.warning, W("Cannot restart."));
@@ -194,9 +193,8 @@ TEST(DeletionPasses, TextsAreCutToTheirBuffers) {
     // Joined: 8,189 + "\n" + a surrogate pair = 8,192; the cut at 8,191 would
     // split the pair, so its first half goes too.
     const wstring pairLine = W("\U0001F600");
-    const PassesResult r = runDeletionPasses({W("s"), W("m"), W("ab"), line, line, W("EOSMARKER"),
-                                              wstring(8189, W('w')), pairLine, W("EOSMARKER")},
-                                             fs);
+    const PassesResult r = runDeletionPasses(
+        {W("s"), W("m"), W("ab"), line, line, W("EOSMARKER"), wstring(8189, W('w')), pairLine, W("EOSMARKER")}, fs);
     EXPECT_EQ(r.question, W("ab\n") + wstring(kTextBuffer - 4, W('q')));
     EXPECT_EQ(r.warning, wstring(8189, W('w')) + W("\n"));
 }
@@ -231,6 +229,7 @@ TEST(DeletionEnding, DecisionTable) {
         Ending ending;
         Lines calls;
     } cases[] = {
+        // clang-format off
         {"nothing scheduled", false, false, q, w, true, true, Ending::nothing, {}},
         {"force, accepted", true, false, q, w, true, false, Ending::restarted, {W("restart")}},
         {"force, refused", true, true, q, w, false, false, Ending::restartFailed,
@@ -245,6 +244,7 @@ TEST(DeletionEnding, DecisionTable) {
          {W("marker")}},
         {"six characters are", false, true, W("Sure??"), w, true, false, Ending::rebootCheckOnly,
          {W("ask Sure??"), W("marker")}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         PassesResult passes;
