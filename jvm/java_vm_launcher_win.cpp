@@ -12,6 +12,7 @@
 #include "launcher/errors.h"
 #include "launcher/exe_path.h"
 #include "launcher/expand.h"
+#include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_package.h"
@@ -231,7 +232,7 @@ bool reportJavaException(JNIEnv* env, bool describe) {
 
 bool launchJvm(const ArgumentVector& words, bool destroyAfterMain) {
     logMessage(L"launching program");
-    VmOptions options = buildVmOptions(buildLauncherPropertyOptions(), words);
+    VmOptions options = buildVmOptions(buildLauncherPropertyOptions(launcherState().semaphoreName), words);
 
     logMessage(L"Creating JVM");
     CreateJavaVMFunction create = jvmSelection().createJavaVM;

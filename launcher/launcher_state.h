@@ -22,6 +22,9 @@ struct LauncherState {
     std::string productName = "tovrix";
     wstring productNameWide = W("tovrix");
     HINSTANCE instance = nullptr;
+    // The instance semaphore's name (8-bit), empty when no check ran (a
+    // language restart); handed to the Java side as `kelpa.semaphoreName`.
+    std::string semaphoreName;
     // Main flow fields.
     bool payloadFilesMissing = false;
     bool jreIncluded = false;

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "frontend/deletion_helper.h"
 #include "frontend/progress_dialog.h"
+#include "frontend/single_instance.h"
 #include "launcher/config.h"
 #include "launcher/config_store.h"
 #include "launcher/console.h"
@@ -18,7 +20,6 @@
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/log_policy.h"
-#include "launcher/privilege.h"
 #include "launcher/system_paths.h"
 #include "launcher/temp_dir.h"
 #include "launcher/win_handles.h"
@@ -28,14 +29,6 @@ namespace {
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-// A mode that a later version of the launcher runs; this build ends with a
-// logged error and keeps the log, rather than pretend the mode ran.
-[[noreturn]] void unsupportedMode(const wchar_t* mode) {
-    logError(L"%s is not supported by this launcher build", mode);
-    keepLaunchLog();
-    exitWithCleanup(1);
 }
 
 // Offers to open an Explorer window on the log the user asked for.
@@ -146,10 +139,12 @@ void loadCompanionLibraries() {
 
 bool isRebootRequest(const StartupContext& start) { return start.argumentText == "__tvx_reboot"; }
 
+// The Java side starts the launcher this way when the installer wants the
+// machine restarted; the pause lets the installer's own process end first.
+// Failures are silent: nobody is left to tell.
 void requestReboot() {
     Sleep(5000);
-    if (!setPrivilege(L"SeShutdownPrivilege")) return;
-    ExitWindowsEx(EWX_REBOOT, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_FLAG_PLANNED);
+    requestRestart();
 }
 
 void recogniseRestartModes(const StartupContext& start) {
@@ -177,7 +172,7 @@ bool isDeletionMode(const StartupContext& start) {
     return startsWith(start.argumentText, "__tvx_windel") && start.arguments.size() >= 3;
 }
 
-int runDeletionMode(const StartupContext&) { unsupportedMode(L"the deletion mode"); }
+int runDeletionMode(const StartupContext& start) { return runDeletionHelper(start.arguments[2]); }
 
 void initLauncher(StartupContext& start, bool scanTempSwitch) {
     LauncherState& state = launcherState();
@@ -227,7 +222,11 @@ void applySwitches(const ArgumentVector& arguments) {
     }
 }
 
-void checkSingleInstance(const StartupContext&) {}
+void checkSingleInstance(const StartupContext&) {
+    // A language restart is started by the installer itself, whose semaphore
+    // may still be held: it is not a second copy.
+    if (!launcherState().languageRestart) runSingleInstanceCheck();
+}
 
 void finishInit(const StartupContext& start) {
     LauncherState& state = launcherState();

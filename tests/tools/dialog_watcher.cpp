@@ -4,7 +4,8 @@
 //   dialog_watcher --out RECORD.txt [--press BUTTON[,BUTTON...]] [--timeout MS]
 //                  [--class NAME] [--env NAME=VALUE]... [--no-window-ok]
 //                  [--follow] [--press-delay MS] [--new-console]
-//                  [--check TEXT[,TEXT...]] -- PROGRAM [ARGS...]
+//                  [--check TEXT[,TEXT...]] [--states] [--minimise]
+//                  -- PROGRAM [ARGS...]
 //
 // --env sets a variable for the program (an empty value removes it). Wine
 // rebuilds some variables (TEMP, TMP, USERPROFILE, ...) for programs started
@@ -41,6 +42,16 @@
 // clicked, as a click would (a task dialog's verification box, an "Options:"
 // box).  Entries go to windows as --press entries do; an empty entry ticks
 // nothing.
+// In follow mode the record starts with "process <pid>", the process id of
+// the started program. --states adds, for every followed window, its state
+// when it is first seen and on every change:
+//
+//   state <ms> minimised | state <ms> normal       (IsIconic)
+//   foreground <ms> yes | foreground <ms> no       (GetForegroundWindow)
+//
+// --minimise minimises each followed window once, right after it was
+// recorded, as the user does with its minimise button (WM_SYSCOMMAND
+// SC_MINIMIZE).
 //
 // Only visible top-level windows of the started process count, and of those
 // only windows of class NAME ("#32770", the class of message boxes and
@@ -140,6 +151,8 @@ struct Options {
     bool newConsole = false;
     bool deep = false;                  // --deep
     std::vector<std::wstring> actions;  // --act N:ACTION
+    bool states = false;
+    bool minimise = false;
     std::vector<std::wstring> environment;  // NAME=VALUE
     std::vector<std::wstring> command;
 };
@@ -268,6 +281,10 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             options.follow = true;
         } else if (arg == L"--new-console") {
             options.newConsole = true;
+        } else if (arg == L"--states") {
+            options.states = true;
+        } else if (arg == L"--minimise") {
+            options.minimise = true;
         } else if (arg == L"--press-delay" && hasValue) {
             wchar_t* end = nullptr;
             unsigned long value = std::wcstoul(argv[++i], &end, 10);
@@ -822,7 +839,20 @@ struct Followed {
     bool visible = true;
     bool closed = false;
     LRESULT position = -1;
+    int iconic = -1;      // unknown until first read
+    int foreground = -1;  // unknown until first read
 };
+
+// With --states: the window's minimised state and whether it is the
+// foreground window, recorded when they differ from what was seen before.
+void recordStates(Followed& f, Record& record, const std::wstring& stamp) {
+    const int iconic = IsIconic(f.window) ? 1 : 0;
+    if (iconic != f.iconic) record.line(L"state " + stamp + (iconic ? L" minimised" : L" normal"));
+    f.iconic = iconic;
+    const int foreground = GetForegroundWindow() == f.window ? 1 : 0;
+    if (foreground != f.foreground) record.line(L"foreground " + stamp + (foreground ? L" yes" : L" no"));
+    f.foreground = foreground;
+}
 
 HWND progressBarOf(HWND window) {
     for (HWND child : childControls(window))
@@ -855,6 +885,7 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
     std::set<HWND> seen;
     std::vector<Followed> followed;
     int windows = 0;
+    record.line(L"process " + std::to_wstring(processId));
     for (;;) {
         for (HWND window : visibleWindows(processId)) {
             if (!seen.insert(window).second) continue;
@@ -868,6 +899,8 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
                     record.line(L"followed");
                     record.line(L"end");
                     followed.push_back(Followed{window});
+                    if (options.states) recordStates(followed.back(), record, stamp());
+                    if (options.minimise) PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
                 } else {
                     const int id = chooseButton(window, std::wstring());
                     record.line(L"pressed " + std::to_wstring(id));
@@ -888,6 +921,7 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
             const bool visible = IsWindowVisible(f.window) != 0;
             if (visible != f.visible) record.line((visible ? L"shown " : L"hidden ") + stamp());
             f.visible = visible;
+            if (options.states) recordStates(f, record, stamp());
             // A hidden window's bar is not read: its thread may be busy
             // handing the activation on, and the user cannot see it anyway.
             if (!visible) continue;

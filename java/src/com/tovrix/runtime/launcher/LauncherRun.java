@@ -45,6 +45,16 @@ import java.util.Properties;
  * (default 0).</li>
  * <li>{@code wait}: milliseconds main then waits before it goes on (default
  * 0), as an installer runs on after it has started.</li>
+ * <li>{@code report.dir}: a directory for the reports of several copies of
+ * one installer: each copy writes "report-&lt;pid&gt;.txt" there (instead of
+ * {@code report}).</li>
+ * <li>{@code hold}: the copy stays alive with a window open once its report
+ * is written, until "&lt;report path&gt;.end" exists or this many milliseconds
+ * have passed ({@link HeldCopy}); then it ends as {@code end} says.</li>
+ * <li>{@code windel}, {@code windel.wait}, {@code windel.lines},
+ * {@code windel.linger}, {@code windel.check}: write a deletion list and
+ * start the launcher's deletion helper with it, as an installer does at its
+ * end ({@link DeletionStart}).</li>
  * </ul>
  *
  * <p>Report lines (see {@link Report} for the escaping), in this order:
@@ -68,6 +78,9 @@ import java.util.Properties;
  * thrown[i]=&lt;exception class&gt;: &lt;message&gt;
  * error[i]=&lt;why the call could not be made&gt;
  * natives.registered=true | false | partial | unknown
+ * windel=started | &lt;exception class&gt;: &lt;message&gt;   (only with the windel key)
+ * windel.check=present | absent        (only with the windel.check key)
+ * hold=shown | &lt;exception class&gt;: &lt;message&gt;     (only with the hold key)
  * end=return | exit:N | throw
  * </pre>
  */
@@ -98,6 +111,8 @@ public final class LauncherRun {
         pause(millis(params, "wait"));
         List<NativeCalls.Outcome> calls = NativeCalls.runAll(params.getProperty("natives", ""));
         End end = End.parse(params.getProperty("end", "return").trim());
+        DeletionStart deletion = params.getProperty("windel") != null ? DeletionStart.run(params) : null;
+        HeldCopy held = params.getProperty("hold") != null ? HeldCopy.open() : null;
 
         Report report = new Report();
         report.put("launcher.class", launcherClass);
@@ -133,10 +148,21 @@ public final class LauncherRun {
             report.put(call.kind + "[" + i + "]", call.value);
         }
         report.put("natives.registered", NativeCalls.registered(calls));
+        if (deletion != null) {
+            report.put("windel", deletion.started);
+            if (deletion.check != null) {
+                report.put("windel.check", deletion.check);
+            }
+        }
+        if (held != null) {
+            report.put("hold", held.outcome());
+        }
         report.put("end", end.describe());
 
         String reportPath = params.getProperty("report", "").trim();
-        Path target = Paths.get(reportPath.isEmpty() ? DEFAULT_REPORT : reportPath);
+        String reportDir = params.getProperty("report.dir", "").trim();
+        Path target = !reportDir.isEmpty() ? HeldCopy.reportIn(reportDir)
+                : Paths.get(reportPath.isEmpty() ? DEFAULT_REPORT : reportPath);
         try {
             report.writeAtomically(target);
         } catch (IOException | RuntimeException e) {
@@ -144,6 +170,9 @@ public final class LauncherRun {
         }
         if (Boolean.parseBoolean(params.getProperty("print", "false").trim())) {
             printUtf8(report.text());
+        }
+        if (held != null) {
+            held.holdUntilReleased(target, millis(params, "hold"));
         }
         end.perform();
     }
