@@ -26,6 +26,7 @@ set(WIN_SOURCES
   frontend/startup_watcher_win.cpp
   frontend/carried_jre_win.cpp
   frontend/jre_dialogs_win.cpp
+  frontend/jre_download_win.cpp
   launcher/expand_win.cpp
   launcher/locale_win.cpp
   jvm/vm_options_win.cpp
