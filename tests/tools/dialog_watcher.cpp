@@ -21,6 +21,17 @@
 // --new-console starts the program with a console of its own (a console
 // window on the display) instead of the watcher's.
 //
+// --expect CAPTION[,CAPTION...] names the caption the n-th window must have
+// (an empty entry takes any caption): a window with another caption is left
+// alone until a later step expects it. Without a matching window within the
+// timeout the record gets "no window" and the watcher ends the program (250).
+// BUTTON may then also be "once:BUTTON": pressed without waiting for the
+// window to close, which stays open and may be expected again (a question
+// that opens a file dialog and is still there after it), or "file:PATH":
+// PATH is typed into the file name field of a common file dialog (control
+// cmb13 or edt1) and the dialog confirmed with IDOK ("typed PATH" in the
+// record before "pressed 1").
+//
 // --follow watches windows of the --class NAME instead of answering them:
 // each is recorded once as below (plus "invisible <id>" for each hidden
 // control and "followed"), then, until the program ends, the record gets a
@@ -30,6 +41,10 @@
 //   position <ms> <n>        the window's progress bar moved (PBM_GETPOS)
 //   hidden <ms> / shown <ms> the window's visibility changed
 //   closed <ms>              the window was destroyed
+//   status <ms> <text>       the text of the window's status line (control
+//                            1002) changed
+//   control-shown <ms> <id> / control-hidden <ms> <id>
+//                            a child control's visibility changed
 //   other <ms> <class>: <caption>   another visible top-level window of the
 //                            program appeared (for example the Java side's)
 //
@@ -45,6 +60,7 @@
 //   window <n>
 //   caption: <text>
 //   control <id> <class>: <text>      (one per child control, z-order)
+//   invisible <id>                    (one per hidden child control)
 //   pressed <id>                      (or "action <choice>", see below)
 //   end
 //
@@ -110,6 +126,7 @@ struct Options {
     bool follow = false;
     DWORD pressDelay = 100;
     bool newConsole = false;
+    std::vector<std::wstring> expect;       // captions, one per window; empty: any
     std::vector<std::wstring> environment;  // NAME=VALUE
     std::vector<std::wstring> command;
 };
@@ -229,6 +246,8 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             options.follow = true;
         } else if (arg == L"--new-console") {
             options.newConsole = true;
+        } else if (arg == L"--expect" && hasValue) {
+            options.expect = splitList(argv[++i]);
         } else if (arg == L"--press-delay" && hasValue) {
             wchar_t* end = nullptr;
             unsigned long value = std::wcstoul(argv[++i], &end, 10);
@@ -270,6 +289,7 @@ struct FindContext {
     const std::wstring* windowClass;
     const std::set<HWND>* handled;
     HWND found;
+    const std::wstring* caption = nullptr;  // when set, the window must have it
 };
 
 BOOL CALLBACK findWindow(HWND window, LPARAM param) {
@@ -279,12 +299,14 @@ BOOL CALLBACK findWindow(HWND window, LPARAM param) {
     if (processId != context->processId || !IsWindowVisible(window)) return TRUE;
     if (context->handled->count(window) != 0) return TRUE;
     if (*context->windowClass != L"*" && className(window) != *context->windowClass) return TRUE;
+    if (context->caption != nullptr && windowText(window) != *context->caption) return TRUE;
     context->found = window;
     return FALSE;
 }
 
-HWND findNewWindow(DWORD processId, const std::wstring& windowClass, const std::set<HWND>& handled) {
-    FindContext context{processId, &windowClass, &handled, nullptr};
+HWND findNewWindow(DWORD processId, const std::wstring& windowClass, const std::set<HWND>& handled,
+                   const std::wstring* caption = nullptr) {
+    FindContext context{processId, &windowClass, &handled, nullptr, caption};
     EnumWindows(findWindow, reinterpret_cast<LPARAM>(&context));
     return context.found;
 }
@@ -479,6 +501,34 @@ void recordWindow(Record& record, int number, HWND window) {
     }
 }
 
+void recordHiddenControls(Record& record, HWND window) {
+    for (HWND child : childControls(window))
+        if (!IsWindowVisible(child)) record.line(L"invisible " + std::to_wstring(GetDlgCtrlID(child)));
+}
+
+const wchar_t kOncePrefix[] = L"once:";
+const wchar_t kFilePrefix[] = L"file:";
+
+bool hasPrefix(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The file name field of a common file dialog: the combo box cmb13 of the
+// Explorer-style dialog, else the edit control edt1 of the old style.
+HWND fileNameField(HWND dialog) {
+    constexpr int kFileNameCombo = 0x47c;  // cmb13
+    constexpr int kFileNameEdit = 0x480;   // edt1
+    HWND field = GetDlgItem(dialog, kFileNameCombo);
+    return field != nullptr ? field : GetDlgItem(dialog, kFileNameEdit);
+}
+
+// Types `path` into the dialog's file name field (WM_SETTEXT is carried to
+// the other process with its text); false when the dialog has no such field.
+bool typeFileName(HWND dialog, const std::wstring& path) {
+    HWND field = fileNameField(dialog);
+    DWORD_PTR result = 0;
+    return field != nullptr && SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                                                   SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &result) != 0;
+}
+
 bool processEnded(HANDLE process, DWORD waitMilliseconds) {
     return WaitForSingleObject(process, waitMilliseconds) == WAIT_OBJECT_0;
 }
@@ -505,10 +555,15 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
     int windows = 0;
     DWORD waitStart = GetTickCount();
     for (;;) {
-        HWND window = findNewWindow(processId, options.windowClass, handled);
+        // With --expect, the next window is the one with the next caption.
+        const size_t step = static_cast<size_t>(windows);
+        const std::wstring* expected = nullptr;
+        if (step < options.expect.size() && !options.expect[step].empty()) expected = &options.expect[step];
+        HWND window = findNewWindow(processId, options.windowClass, handled, expected);
         if (window == nullptr) {
             if (processEnded(process, kPollMilliseconds)) break;
-            if (windows == 0 && !options.noWindowOk && GetTickCount() - waitStart >= options.timeout) {
+            if ((windows == 0 || !options.expect.empty()) && !options.noWindowOk &&
+                GetTickCount() - waitStart >= options.timeout) {
                 record.line(L"no window");
                 return abandon(process, kExitNoWindow);
             }
@@ -518,22 +573,35 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         Sleep(options.pressDelay);
         ++windows;
         recordWindow(record, windows, window);
+        recordHiddenControls(record, window);
         std::wstring choice;
         if (!options.press.empty()) {
             size_t index = static_cast<size_t>(windows - 1);
             choice = options.press[index < options.press.size() ? index : options.press.size() - 1];
         }
+        const bool once = hasPrefix(choice, kOncePrefix);
+        if (once) choice.erase(0, wcslen(kOncePrefix));
+        if (hasPrefix(choice, kFilePrefix)) {
+            const std::wstring path = choice.substr(wcslen(kFilePrefix));
+            record.line((typeFileName(window, path) ? L"typed " : L"not typed ") + path);
+            choice = L"IDOK";
+        }
         const bool userAction = isUserAction(choice);
         int id = userAction ? 0 : chooseButton(window, choice);
         record.line(userAction ? L"action " + choice : L"pressed " + std::to_wstring(id));
         record.line(L"end");
-        handled.insert(window);
         auto answer = [&] {
             if (userAction)
                 act(window, choice);
             else
                 press(window, id);
         };
+        if (once) {
+            answer();
+            waitStart = GetTickCount();
+            continue;
+        }
+        handled.insert(window);
 
         // Press until the window is gone; retry now and then in case the first
         // press arrived before the dialog's message loop was running.
@@ -554,6 +622,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         }
         // A handle value may be reused for a later window once this one is destroyed.
         if (!IsWindow(window)) handled.erase(window);
+        waitStart = GetTickCount();
     }
     if (windows == 0) {
         record.line(L"no window");
@@ -575,7 +644,30 @@ struct Followed {
     bool visible = true;
     bool closed = false;
     LRESULT position = -1;
+    std::wstring status = std::wstring();
+    std::vector<std::pair<HWND, bool>> controls = {};  // child controls and whether each was visible
 };
+
+// Status line of the launcher's progress dialog.
+constexpr int kStatusLineId = 1002;
+
+// Records what changed in the followed window's status line and in the
+// visibility of its child controls since the last look.
+void followControls(Followed& f, Record& record, const std::wstring& stamp) {
+    for (auto& control : f.controls) {
+        const bool visible = IsWindowVisible(control.first) != 0;
+        if (visible == control.second) continue;
+        control.second = visible;
+        record.line((visible ? L"control-shown " : L"control-hidden ") + stamp + L" " +
+                    std::to_wstring(GetDlgCtrlID(control.first)));
+    }
+    HWND status = GetDlgItem(f.window, kStatusLineId);
+    if (status == nullptr) return;
+    const std::wstring text = windowText(status);
+    if (text == f.status) return;
+    f.status = text;
+    record.line(L"status " + stamp + L" " + escapeLine(text));
+}
 
 HWND progressBarOf(HWND window) {
     for (HWND child : childControls(window))
@@ -621,6 +713,9 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
                     record.line(L"followed");
                     record.line(L"end");
                     followed.push_back(Followed{window});
+                    for (HWND child : childControls(window))
+                        followed.back().controls.emplace_back(child, IsWindowVisible(child) != 0);
+                    if (HWND status = GetDlgItem(window, kStatusLineId)) followed.back().status = windowText(status);
                 } else {
                     const int id = chooseButton(window, std::wstring());
                     record.line(L"pressed " + std::to_wstring(id));
@@ -644,6 +739,7 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
             // A hidden window's bar is not read: its thread may be busy
             // handing the activation on, and the user cannot see it anyway.
             if (!visible) continue;
+            followControls(f, record, stamp());
             DWORD_PTR position = 0;
             HWND bar = progressBarOf(f.window);
             if (bar &&
