@@ -180,6 +180,44 @@ def test_the_download_only_dialog_opens_for_the_download_and_closes_after_it(tmp
     assert not [ms for ms, _ in following.positions if ms > closed]
 
 
+def test_enter_in_the_question_downloads(tmp_path, temp):
+    # Enter acts as Download; every attempt fails here, which ends the start
+    # with message 20003 in a message box.
+    with ds.RuntimeServer(b"", "not found") as server:
+        exe = installer(tmp_path, "win32", server.url)
+        result = harness.run_with_watcher("win32", exe, env=env(), press=["key:RETURN", "IDOK"],
+                                          expect=["tovrix Wizard", "Error"], temp=temp, timeout=300)
+    log = temp.for_executable(exe)
+
+    assert result.returncode == 1, result.describe()
+    question, failure = result.windows
+    assert question.control_text(1003).endswith("a suitable 32-bit JRE. (minimum version: 1.8)"), result.record
+    assert failure.text.startswith(DOWNLOAD_FAILED + "\n\nLog: "), failure.text
+    assert "Downloading JRE" in log.messages() and len(server.requests) == 3, log.text
+
+
+def test_cancel_in_the_download_only_dialog_ends_the_start(tmp_path, temp):
+    # Entries 155 and 157: the dialog opens for the download at once.  Its
+    # Cancel leaves no runtime to start, and the download it interrupts must
+    # not run on beside the main flow: the start ends.
+    record = tmp_path / "jvm_record.txt"
+    archive = doubles_archive(tmp_path, "win32", record)
+    Markers.clear()
+    with ds.RuntimeServer(archive, "slow", slow_seconds=8) as server:
+        exe = installer(tmp_path, "win32", server.url, {"155": "1", "157": "1"})
+        run = gf.launch("win32", exe, temp, env=ds.PROXY_FREE_ENV, press="IDCANCEL", press_delay_ms=2500)
+
+    assert run.following.result.returncode == 1, run.describe()
+    messages = run.messages
+    assert "Downloading JRE" in messages and "Canceled installer" in messages, run.log.text
+    assert "Done" not in messages and "extracting JRE" not in messages, run.log.text
+    # Nothing ran on after it but the removal of the extraction directory.
+    after = messages[messages.index("Canceled installer") + 1:]
+    assert all(line.startswith(("emptying ", "attempting to delete ")) for line in after), run.log.text
+    assert not record.exists()
+    assert Markers.values() == {}
+
+
 # --------------------------------------------------------------------------
 # A server that misbehaves
 

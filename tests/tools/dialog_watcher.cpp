@@ -27,7 +27,8 @@
 // timeout the record gets "no window" and the watcher ends the program (250).
 // BUTTON may then also be "once:BUTTON": pressed without waiting for the
 // window to close, which stays open and may be expected again (a question
-// that opens a file dialog and is still there after it), or "file:PATH":
+// that opens a file dialog and is still there after it; after the last
+// expected window it is left alone), or "file:PATH":
 // PATH is typed into the file name field of a common file dialog (control
 // cmb13 or edt1) and the dialog confirmed with IDOK ("typed PATH" in the
 // record before "pressed 1").
@@ -552,6 +553,7 @@ int abandon(HANDLE process, int code) {
 
 int watch(const Options& options, HANDLE process, DWORD processId, Record& record) {
     std::set<HWND> handled;
+    std::set<HWND> lingering;  // pressed with "once:", still open
     int windows = 0;
     DWORD waitStart = GetTickCount();
     for (;;) {
@@ -559,10 +561,12 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         const size_t step = static_cast<size_t>(windows);
         const std::wstring* expected = nullptr;
         if (step < options.expect.size() && !options.expect[step].empty()) expected = &options.expect[step];
-        HWND window = findNewWindow(processId, options.windowClass, handled, expected);
+        std::set<HWND> skipped = handled;
+        if (!options.expect.empty() && step >= options.expect.size()) skipped.insert(lingering.begin(), lingering.end());
+        HWND window = findNewWindow(processId, options.windowClass, skipped, expected);
         if (window == nullptr) {
             if (processEnded(process, kPollMilliseconds)) break;
-            if ((windows == 0 || !options.expect.empty()) && !options.noWindowOk &&
+            if ((windows == 0 || step < options.expect.size()) && !options.noWindowOk &&
                 GetTickCount() - waitStart >= options.timeout) {
                 record.line(L"no window");
                 return abandon(process, kExitNoWindow);
@@ -597,6 +601,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
                 press(window, id);
         };
         if (once) {
+            lingering.insert(window);
             answer();
             waitStart = GetTickCount();
             continue;
