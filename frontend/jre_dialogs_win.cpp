@@ -28,6 +28,8 @@ constexpr int kLauncherBits = static_cast<int>(sizeof(void*) * 8);
 constexpr DWORD kLocatedPathBytes = 6000;
 
 using GetOpenFileNameFunction = BOOL(WINAPI*)(LPOPENFILENAMEA);
+// The structure the file dialog is given: 88 bytes in the 32-bit build.
+static_assert(sizeof(void*) != 4 || sizeof(OPENFILENAMEA) == 88, "OPENFILENAMEA of 88 bytes");
 
 // Looked up once and kept; null when the library or the function is missing.
 GetOpenFileNameFunction openFileFunction() {

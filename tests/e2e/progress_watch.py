@@ -69,6 +69,12 @@ class Following:
                 for m in re.finditer(r"^status (\d+) ?(.*)$", self.result.record, re.M)]
 
     @property
+    def texts(self) -> list:
+        """(ms, text) of every change of the followed dialog's message text."""
+        return [(int(m.group(1)), harness._unescape(m.group(2)))
+                for m in re.finditer(r"^text (\d+) ?(.*)$", self.result.record, re.M)]
+
+    @property
     def control_changes(self) -> list:
         """(ms, "shown" or "hidden", control id) of the followed dialog's controls."""
         return [(int(m.group(2)), m.group(1), int(m.group(3)))

@@ -156,6 +156,7 @@ def test_the_question_answered_with_download_shows_the_transfer_and_starts_the_r
     assert run.has("Downloading JRE") and run.has("download successful"), run.log.text
     assert ("hidden", pw.STATUS_LINE) in [(kind, cid) for _, kind, cid in following.control_changes]
     assert dialog.control_text(pw.MESSAGE_TEXT) == pw.MESSAGES["20007"]
+    assert [text for _, text in following.texts][:1] == [MESSAGES["20001"]], following.texts
     assert java_home(tmp_path).lower() == (harness.windows_path(run.extraction_directory) + "\\jre").lower()
 
 

@@ -44,6 +44,8 @@
 //   closed <ms>              the window was destroyed
 //   status <ms> <text>       the text of the window's status line (control
 //                            1002) changed
+//   text <ms> <text>         the text of the window's message (control 1003)
+//                            changed
 //   control-shown <ms> <id> / control-hidden <ms> <id>
 //                            a child control's visibility changed
 //   other <ms> <class>: <caption>   another visible top-level window of the
@@ -650,11 +652,13 @@ struct Followed {
     bool closed = false;
     LRESULT position = -1;
     std::wstring status = std::wstring();
+    std::wstring message = std::wstring();
     std::vector<std::pair<HWND, bool>> controls = {};  // child controls and whether each was visible
 };
 
-// Status line of the launcher's progress dialog.
+// Status line and message text of the launcher's progress dialog.
 constexpr int kStatusLineId = 1002;
+constexpr int kMessageTextId = 1003;
 
 // Records what changed in the followed window's status line and in the
 // visibility of its child controls since the last look.
@@ -666,12 +670,19 @@ void followControls(Followed& f, Record& record, const std::wstring& stamp) {
         record.line((visible ? L"control-shown " : L"control-hidden ") + stamp + L" " +
                     std::to_wstring(GetDlgCtrlID(control.first)));
     }
-    HWND status = GetDlgItem(f.window, kStatusLineId);
-    if (status == nullptr) return;
-    const std::wstring text = windowText(status);
-    if (text == f.status) return;
-    f.status = text;
-    record.line(L"status " + stamp + L" " + escapeLine(text));
+    const struct {
+        int id;
+        std::wstring* last;
+        const wchar_t* kind;
+    } texts[] = {{kStatusLineId, &f.status, L"status "}, {kMessageTextId, &f.message, L"text "}};
+    for (const auto& watched : texts) {
+        HWND control = GetDlgItem(f.window, watched.id);
+        if (control == nullptr) continue;
+        const std::wstring text = windowText(control);
+        if (text == *watched.last) continue;
+        *watched.last = text;
+        record.line(watched.kind + stamp + L" " + escapeLine(text));
+    }
 }
 
 HWND progressBarOf(HWND window) {
@@ -721,6 +732,7 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
                     for (HWND child : childControls(window))
                         followed.back().controls.emplace_back(child, IsWindowVisible(child) != 0);
                     if (HWND status = GetDlgItem(window, kStatusLineId)) followed.back().status = windowText(status);
+                    if (HWND text = GetDlgItem(window, kMessageTextId)) followed.back().message = windowText(text);
                 } else {
                     const int id = chooseButton(window, std::wstring());
                     record.line(L"pressed " + std::to_wstring(id));

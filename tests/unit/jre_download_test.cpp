@@ -29,7 +29,6 @@ public:
     std::function<bool(int query)> lengthAnswers = [](int) { return true; };
     std::optional<std::size_t> readFailsAt;  // bytes delivered before the read fails
     std::optional<std::size_t> endsAt;       // bytes delivered before the body ends early
-    std::uint32_t perRead = 1u << 30;        // at most this many bytes per read
 
     // The target.
     bool createFails = false;
@@ -88,7 +87,7 @@ public:
         readSizes.push_back(capacity);
         if (readFailsAt && delivered >= *readFailsAt) return fail(12030);  // ERROR_INTERNET_CONNECTION_ABORTED
         std::size_t available = (endsAt ? std::min(*endsAt, body.size()) : body.size()) - delivered;
-        received = static_cast<std::uint32_t>(std::min<std::size_t>({available, capacity, perRead}));
+        received = static_cast<std::uint32_t>(std::min<std::size_t>(available, capacity));
         std::copy_n(body.begin() + static_cast<std::ptrdiff_t>(delivered), received, buffer);
         delivered += received;
         return true;
@@ -177,48 +176,6 @@ TEST_F(JreDownload, StoresTheAnnouncedBytesInChunksOf16384) {
     EXPECT_EQ(fake.statuses.front(), W("Connecting ..."));
 }
 
-TEST_F(JreDownload, ShortReadsAreReadOnUntilTheLength) {
-    FakeDownload fake = serving(5000);
-    fake.perRead = 1000;
-    ASSERT_TRUE(downloadOnce(fake, kTexts, "jre.tar.gz"));
-    EXPECT_EQ(fake.stored, fake.body);
-    EXPECT_EQ(fake.readSizes, (std::vector<std::uint32_t>{5000, 4000, 3000, 2000, 1000}));
-}
-
-TEST_F(JreDownload, AnnouncedLengthOfZeroGivesAnEmptyTarget) {
-    FakeDownload fake = serving(0);
-    ASSERT_TRUE(downloadOnce(fake, kTexts, "jre.tar.gz"));
-    EXPECT_TRUE(fake.targetExists);
-    EXPECT_TRUE(fake.stored.empty());
-    EXPECT_EQ(fake.reads, 0);
-    EXPECT_TRUE(fake.allClosed());
-}
-
-TEST_F(JreDownload, ALengthQueryThatFailsOnceReopensTheUrl) {
-    FakeDownload fake = serving(100);
-    fake.lengthAnswers = [](int query) { return query > 1; };
-    ASSERT_TRUE(downloadOnce(fake, kTexts, "jre.tar.gz"));
-    EXPECT_TRUE(log_capture::contains(W("ERROR: HttpQueryInfo (try 1) failed with error code 12150")));
-    EXPECT_EQ(fake.openings, 2);
-    EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{300}));
-    EXPECT_EQ(fake.stored, fake.body);
-}
-
-TEST_F(JreDownload, NoLengthGivesUpAfter20Queries) {
-    FakeDownload fake;
-    fake.body = bytes(100);  // served without a length
-    EXPECT_FALSE(downloadOnce(fake, kTexts, "jre.tar.gz"));
-    EXPECT_EQ(fake.queries, 20);
-    EXPECT_EQ(fake.openings, 20);
-    EXPECT_EQ(fake.sleeps, std::vector<std::uint32_t>(19, 300));
-    EXPECT_EQ(countLines(W("ERROR: HttpQueryInfo (try ")), 20u);
-    EXPECT_TRUE(log_capture::contains(W("ERROR: HttpQueryInfo (try 20) failed with error code 12150")));
-    EXPECT_EQ(log_capture::lines().back(), W("ERROR: Giving up"));
-    EXPECT_FALSE(fake.targetExists);
-    EXPECT_EQ(fake.reads, 0);
-    EXPECT_TRUE(fake.allClosed());
-}
-
 // Every way an attempt can fail: the error line, no target left behind,
 // every handle closed, and no endless loop.
 TEST_F(JreDownload, FailedAttempts) {
@@ -285,15 +242,6 @@ TEST_F(JreDownload, RateInTheFirstMillisecondIsZero) {
     EXPECT_EQ(fake.statuses.back(), W("0.02 MB of 0.02 MB (100.0%) at 0.0 kb/s"));
 }
 
-TEST_F(JreDownload, NothingIsShownWithoutAWindow) {
-    FakeDownload fake = serving(40000);
-    fake.window = false;
-    fake.tickStep = 1000;
-    ASSERT_TRUE(downloadOnce(fake, kTexts, "jre.tar.gz"));
-    EXPECT_TRUE(fake.statuses.empty());
-    EXPECT_TRUE(fake.bars.empty());
-}
-
 TEST_F(JreDownload, ThreeAttemptsEachFollowedByAPause) {
     FakeDownload fake = serving(100);
     fake.urlOpens = [](int) { return false; };
@@ -302,14 +250,6 @@ TEST_F(JreDownload, ThreeAttemptsEachFollowedByAPause) {
     EXPECT_EQ(fake.sleeps, std::vector<std::uint32_t>(3, 1000));
     EXPECT_EQ(countLines(W("ERROR: Retry JRE download")), 3u);
     EXPECT_EQ(log_capture::lines().back(), W("ERROR: Retry JRE download"));
-}
-
-TEST_F(JreDownload, ALaterAttemptSucceeds) {
-    FakeDownload fake = serving(100);
-    fake.urlOpens = [](int opening) { return opening == 3; };
-    EXPECT_TRUE(downloadWithRetries(fake, kTexts, "jre.tar.gz"));
-    EXPECT_EQ(countLines(W("ERROR: Retry JRE download")), 2u);
-    EXPECT_EQ(fake.stored, fake.body);
 }
 
 TEST_F(JreDownload, AStatusFormatThatCannotTakeTheValuesIsReplaced) {

@@ -4,27 +4,6 @@
 
 namespace {
 
-const wstring kQuestion = W("No Java found. Locate or download a %S-bit JRE.");
-
-TEST(JreTexts, QuestionTextWithTheVersionBounds) {
-    const struct {
-        const char* minimum;
-        const char* maximum;
-        int bits;
-        const wchar* expected;
-    } cases[] = {
-        {"", "", 32, W("No Java found. Locate or download a 32-bit JRE.")},
-        {"1.8", "", 32, W("No Java found. Locate or download a 32-bit JRE. (minimum version: 1.8)")},
-        {"", "17", 64, W("No Java found. Locate or download a 64-bit JRE. (maximum version: 17)")},
-        {"1.8", "17", 64,
-         W("No Java found. Locate or download a 64-bit JRE. (minimum version: 1.8, maximum version: 17)")},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(questionText(kQuestion, c.bits, c.minimum, c.maximum, W("minimum version:"), W("maximum version:")),
-                  c.expected)
-            << c.minimum << "/" << c.maximum;
-}
-
 // The message is no printf format: only its first "%S" takes the width, "%%"
 // is a percent sign, anything else stays as the translator wrote it.
 TEST(JreTexts, QuestionMessageIsReadForItsPlaceholderOnly) {
