@@ -39,7 +39,8 @@ DOWNLOAD_FAILED = ("Error downloading the Java(TM) Runtime Environment.\nPlease 
 STATUS = re.compile(r"(\d+\.\d\d) MB of (\d+\.\d\d) MB \((\d+\.\d)%\) at (\d+\.\d) kb/s")  # message 20008
 
 
-@pytest.fixture(scope="module", autouse=True)
+# Session-scoped (once per worker), so that the tests spread over the workers.
+@pytest.fixture(scope="session", autouse=True)
 def proxy_free_prefix():
     ds.no_proxy()
 
@@ -51,7 +52,7 @@ def real_home() -> Path:
     return home
 
 
-@pytest.fixture(scope="module")
+@pytest.fixture(scope="session")
 def real_archive(tmp_path_factory) -> bytes:
     """The real 64-bit runtime as "jre.tar.gz"."""
     archive = tmp_path_factory.mktemp("real") / "jre.tar.gz"
