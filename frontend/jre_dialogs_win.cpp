@@ -142,7 +142,10 @@ Choice askLocateOrDownload(HWND progressWindow, bool downloadOffered) {
     if (result == IDC_DOWNLOAD_BUTTON) return Choice::Download;
     if (result == IDC_LOCATE_BUTTON) return Choice::Located;
     // Without the question neither way out is open.
-    logError(L"Could not show the question dialog (%d)", static_cast<int>(GetLastError()));
+    if (result == -1)
+        logError(L"Could not show the question dialog (%d)", static_cast<int>(GetLastError()));
+    else
+        logError(L"The question dialog ended with %d", static_cast<int>(result));
     cancelStart();
 }
 

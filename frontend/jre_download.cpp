@@ -45,7 +45,8 @@ bool queryLength(DownloadServices& services, std::uint32_t& length) {
 }
 
 // A response that is no success (a "not found" page, a server error) would
-// otherwise be stored as the runtime archive and reported as downloaded.
+// otherwise be stored as the runtime archive and reported as downloaded.  A
+// status that cannot be read lets the download go on.
 bool successfulResponse(DownloadServices& services) {
     std::uint32_t status = 0;
     if (!services.queryStatus(status) || (status >= 200 && status < 300)) return true;

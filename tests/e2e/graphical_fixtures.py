@@ -78,8 +78,9 @@ def graphical_installer(tmp_path: Path, target: str, config: Mapping[str, str] |
     if archive is not None:
         files["jre.tar.gz"] = archive.read_bytes()
     values = {"126": "1.8", "128": "EJAVA_HOME;", **(config or {})}
-    return harness.build_installer(tmp_path, target, {"config": values, "messages": {**pw.MESSAGES, **(messages or {})}},
-                                   files=files, name=name)
+    all_messages = {**pw.MESSAGES, **(messages or {})}
+    return harness.build_installer(tmp_path, target, {"config": values, "messages": all_messages}, files=files,
+                                   name=name)
 
 
 def quiet_env(extra: Mapping[str, str] | None = None) -> dict:
