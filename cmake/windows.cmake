@@ -28,6 +28,7 @@ set(WIN_SOURCES
   frontend/jre_dialogs_win.cpp
   frontend/single_instance_win.cpp
   frontend/deletion_helper_win.cpp
+  frontend/jre_download_win.cpp
   launcher/expand_win.cpp
   launcher/locale_win.cpp
   jvm/vm_options_win.cpp

@@ -4,9 +4,19 @@
 
 #include <windows.h>
 
+#include "launcher/text.h"
+
 // The locate/download flow, with the progress window when there is one (it
 // is also the worker of the progress dialog in download-only mode, entry
-// 155).  Returns after a runtime was located (and loaded) or downloaded into
-// "jre.tar.gz" of the extraction directory (JRE included set), or ends the
-// process.  Not built yet: ends with a logged error.
+// 155).  Asks the user (unless entry 157 says to download at once), then
+// either loads the java executable the user located, or downloads the
+// archive of entry 150 into "jre.tar.gz" of the extraction directory and
+// sets JRE included for the carried-runtime unpacking.  Returns after one of
+// them; a cancel or a failed download ends the process.
 void runLocateDownloadFlow(HWND progressWindow);
+
+// Downloads `location` into "jre.tar.gz" of the current directory: up to
+// three attempts, the progress window's status line and bar showing the
+// transfer.  Ends the process with message 20002 when the internet library
+// is missing and with message 20003 when every attempt failed.
+void downloadJre(HWND progressWindow, const wstring& location);

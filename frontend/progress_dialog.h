@@ -28,3 +28,7 @@ INT_PTR showProgressDialog(ProgressWork work);
 
 // Sets the position of the dialog's bar; nothing happens without a window.
 void setProgressPosition(HWND progressWindow, int position);
+
+// Centres a dialog over its owner, or over the desktop when it has none (the
+// launcher's dialogs all open this way).
+void centreDialog(HWND dialog);

@@ -105,6 +105,8 @@ INT_PTR showProgressDialog(ProgressWork work) {
     return 0;
 }
 
+void centreDialog(HWND dialog) { centre(dialog); }
+
 void setProgressPosition(HWND progressWindow, int position) {
     if (!progressWindow) return;
     SendDlgItemMessageW(progressWindow, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);

@@ -138,8 +138,11 @@ void handleMissingRuntime(HWND progressWindow) {
         runLocateDownloadFlow(progressWindow);
     } else if (!progressWindow) {
         // Only the download-only setting (entry 155) runs a graphical start
-        // without the dialog: it is shown now, for the download.
-        showProgressDialog(runLocateDownloadFlow);
+        // without the dialog: it is shown now, for the locate/download flow.
+        // A cancel there ("Canceled installer", markers cleared) leaves no
+        // runtime to start; the flow's worker may still be downloading, so
+        // the process ends here instead of going on beside it.
+        if (showProgressDialog(runLocateDownloadFlow) != 0) exitWithCleanup(1);
     } else {
         runLocateDownloadFlow(progressWindow);
     }

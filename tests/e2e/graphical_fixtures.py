@@ -63,9 +63,11 @@ def params(report: Path, end: str = "return", **extra: str | int) -> bytes:
 
 def graphical_installer(tmp_path: Path, target: str, config: Mapping[str, str] | None = None,
                         archive: Path | None = None, params_bytes: bytes | None = None, real_jar: bool = True,
-                        extra_files: Mapping[str, bytes] | None = None, name: str = "setup.exe") -> Path:
-    """An installer with the dialog messages of the tests, the project's Java
-    runtime (or an empty jar), its parameters and the optional archive."""
+                        extra_files: Mapping[str, bytes] | None = None, name: str = "setup.exe",
+                        messages: Mapping[str, str] | None = None) -> Path:
+    """An installer with the dialog messages of the tests (and `messages`),
+    the project's Java runtime (or an empty jar), its parameters and the
+    optional archive."""
     if not harness.stub_path(target).exists():
         pytest.skip(f"the launcher stub is not built: {harness.stub_path(target)}")
     if real_jar and not jr.JAR.exists():
@@ -76,7 +78,8 @@ def graphical_installer(tmp_path: Path, target: str, config: Mapping[str, str] |
     if archive is not None:
         files["jre.tar.gz"] = archive.read_bytes()
     values = {"126": "1.8", "128": "EJAVA_HOME;", **(config or {})}
-    return harness.build_installer(tmp_path, target, {"config": values, "messages": pw.MESSAGES}, files=files,
+    all_messages = {**pw.MESSAGES, **(messages or {})}
+    return harness.build_installer(tmp_path, target, {"config": values, "messages": all_messages}, files=files,
                                    name=name)
 
 

@@ -295,6 +295,8 @@ class Window:
     controls: list  # of (id, class name, text)
     icon: str | None = None
     pressed: int | None = None
+    invisible: set = dataclasses.field(default_factory=set)  # ids of hidden child controls
+    typed: str | None = None  # the path typed into a file dialog
 
     def control_text(self, control_id: int) -> str | None:
         for cid, _cls, text in self.controls:
@@ -353,6 +355,10 @@ def parse_record(text: str) -> tuple[list, bool]:
             current.icon = line[len("icon: "):]
         elif line.startswith("pressed "):
             current.pressed = int(line[len("pressed "):])
+        elif line.startswith("invisible "):
+            current.invisible.add(int(line[len("invisible "):]))
+        elif line.startswith("typed "):
+            current.typed = line[len("typed "):]
         elif line == "end":
             windows.append(current)
             current = None
@@ -394,11 +400,13 @@ def run_with_watcher(target: str, exe: os.PathLike | str, args: Sequence[str] = 
                      env: Mapping | None = None, press: str | Sequence[str] | None = None,
                      wait_ms: int = 20000, no_window_ok: bool = False, window_class: str | None = None,
                      record_path: os.PathLike | str | None = None, temp: TempDir | None = None,
-                     timeout: float = DEFAULT_TIMEOUT) -> RunResult:
+                     timeout: float = DEFAULT_TIMEOUT, expect: Sequence[str] | None = None) -> RunResult:
     """Runs a program through dialog_watcher.exe on the session's Xvfb display.
 
     `press` is one button (id, IDxx name or text) or one per window; `temp`
-    a private temporary directory for the program (default: the prefix's).
+    a private temporary directory for the program (default: the prefix's);
+    `expect` the caption of each window in turn ("" for any; the watcher's
+    --expect).
     The result holds the program's exit code (or the watcher's 250/251), its
     stdout without the watcher's "exit code" line, its stderr and the windows.
     """
@@ -417,6 +425,8 @@ def run_with_watcher(target: str, exe: os.PathLike | str, args: Sequence[str] = 
             command.append("--no-window-ok")
         if window_class is not None:
             command += ["--class", window_class]
+        if expect is not None:
+            command += ["--expect", ",".join(expect)]
         for name, value in (temp.env() if temp is not None else {}).items():
             command += ["--env", f"{name}={value}"]
         command += ["--", windows_path(exe), *args]

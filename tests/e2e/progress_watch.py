@@ -62,6 +62,24 @@ class Following:
     def describe(self) -> str:
         return self.result.describe()
 
+    @property
+    def statuses(self) -> list:
+        """(ms, text) of every change of the followed dialog's status line."""
+        return [(int(m.group(1)), harness._unescape(m.group(2)))
+                for m in re.finditer(r"^status (\d+) ?(.*)$", self.result.record, re.M)]
+
+    @property
+    def texts(self) -> list:
+        """(ms, text) of every change of the followed dialog's message text."""
+        return [(int(m.group(1)), harness._unescape(m.group(2)))
+                for m in re.finditer(r"^text (\d+) ?(.*)$", self.result.record, re.M)]
+
+    @property
+    def control_changes(self) -> list:
+        """(ms, "shown" or "hidden", control id) of the followed dialog's controls."""
+        return [(int(m.group(2)), m.group(1), int(m.group(3)))
+                for m in re.finditer(r"^control-(shown|hidden) (\d+) (-?\d+)$", self.result.record, re.M)]
+
 
 def parse_following(text: str) -> tuple[list, list, list, list, set]:
     positions, hidden, closed, others, invisible = [], [], [], [], set()

@@ -5,6 +5,7 @@
 //                  [--class NAME] [--env NAME=VALUE]... [--no-window-ok]
 //                  [--follow] [--press-delay MS] [--new-console]
 //                  [--check TEXT[,TEXT...]] [--states] [--minimise]
+//                  [--expect CAPTION[,CAPTION...]] [--deep] [--act N:ACTION]
 //                  -- PROGRAM [ARGS...]
 //
 // --env sets a variable for the program (an empty value removes it). Wine
@@ -22,6 +23,18 @@
 // --new-console starts the program with a console of its own (a console
 // window on the display) instead of the watcher's.
 //
+// --expect CAPTION[,CAPTION...] names the caption the n-th window must have
+// (an empty entry takes any caption): a window with another caption is left
+// alone until a later step expects it. Without a matching window within the
+// timeout the record gets "no window" and the watcher ends the program (250).
+// BUTTON may then also be "once:BUTTON": pressed without waiting for the
+// window to close, which stays open and may be expected again (a question
+// that opens a file dialog and is still there after it; after the last
+// expected window it is left alone), or "file:PATH":
+// PATH is typed into the file name field of a common file dialog (control
+// cmb13 or edt1) and the dialog confirmed with IDOK ("typed PATH" in the
+// record before "pressed 1").
+//
 // --follow watches windows of the --class NAME instead of answering them:
 // each is recorded once as below (plus "invisible <id>" for each hidden
 // control and "followed"), then, until the program ends, the record gets a
@@ -31,6 +44,12 @@
 //   position <ms> <n>        the window's progress bar moved (PBM_GETPOS)
 //   hidden <ms> / shown <ms> the window's visibility changed
 //   closed <ms>              the window was destroyed
+//   status <ms> <text>       the text of the window's status line (control
+//                            1002) changed
+//   text <ms> <text>         the text of the window's message (control 1003)
+//                            changed
+//   control-shown <ms> <id> / control-hidden <ms> <id>
+//                            a child control's visibility changed
 //   other <ms> <class>: <caption>   another visible top-level window of the
 //                            program appeared (for example the Java side's)
 //
@@ -67,6 +86,7 @@
 //   ticked <id> <checked|unchecked|indeterminate>: <text>
 //                                     (the box --check ticked, its state after)
 //   not ticked: <text>                (no check box of that text)
+//   invisible <id>                    (one per hidden child control)
 //   pressed <id>                      (or "action <choice>", see below)
 //   end
 //
@@ -153,6 +173,7 @@ struct Options {
     std::vector<std::wstring> actions;  // --act N:ACTION
     bool states = false;
     bool minimise = false;
+    std::vector<std::wstring> expect;       // captions, one per window; empty: any
     std::vector<std::wstring> environment;  // NAME=VALUE
     std::vector<std::wstring> command;
 };
@@ -285,6 +306,8 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             options.states = true;
         } else if (arg == L"--minimise") {
             options.minimise = true;
+        } else if (arg == L"--expect" && hasValue) {
+            options.expect = splitList(argv[++i]);
         } else if (arg == L"--press-delay" && hasValue) {
             wchar_t* end = nullptr;
             unsigned long value = std::wcstoul(argv[++i], &end, 10);
@@ -326,6 +349,7 @@ struct FindContext {
     const std::wstring* windowClass;
     const std::set<HWND>* handled;
     HWND found;
+    const std::wstring* caption = nullptr;  // when set, the window must have it
 };
 
 BOOL CALLBACK findWindow(HWND window, LPARAM param) {
@@ -335,12 +359,14 @@ BOOL CALLBACK findWindow(HWND window, LPARAM param) {
     if (processId != context->processId || !IsWindowVisible(window)) return TRUE;
     if (context->handled->count(window) != 0) return TRUE;
     if (*context->windowClass != L"*" && className(window) != *context->windowClass) return TRUE;
+    if (context->caption != nullptr && windowText(window) != *context->caption) return TRUE;
     context->found = window;
     return FALSE;
 }
 
-HWND findNewWindow(DWORD processId, const std::wstring& windowClass, const std::set<HWND>& handled) {
-    FindContext context{processId, &windowClass, &handled, nullptr};
+HWND findNewWindow(DWORD processId, const std::wstring& windowClass, const std::set<HWND>& handled,
+                   const std::wstring* caption = nullptr) {
+    FindContext context{processId, &windowClass, &handled, nullptr, caption};
     EnumWindows(findWindow, reinterpret_cast<LPARAM>(&context));
     return context.found;
 }
@@ -586,6 +612,34 @@ void recordWindow(Record& record, int number, HWND window) {
     }
 }
 
+void recordHiddenControls(Record& record, HWND window) {
+    for (HWND child : childControls(window))
+        if (!IsWindowVisible(child)) record.line(L"invisible " + std::to_wstring(GetDlgCtrlID(child)));
+}
+
+const wchar_t kOncePrefix[] = L"once:";
+const wchar_t kFilePrefix[] = L"file:";
+
+bool hasPrefix(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// The file name field of a common file dialog: the combo box cmb13 of the
+// Explorer-style dialog, else the edit control edt1 of the old style.
+HWND fileNameField(HWND dialog) {
+    constexpr int kFileNameCombo = 0x47c;  // cmb13
+    constexpr int kFileNameEdit = 0x480;   // edt1
+    HWND field = GetDlgItem(dialog, kFileNameCombo);
+    return field != nullptr ? field : GetDlgItem(dialog, kFileNameEdit);
+}
+
+// Types `path` into the dialog's file name field (WM_SETTEXT is carried to
+// the other process with its text); false when the dialog has no such field.
+bool typeFileName(HWND dialog, const std::wstring& path) {
+    HWND field = fileNameField(dialog);
+    DWORD_PTR result = 0;
+    return field != nullptr && SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                                                   SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &result) != 0;
+}
+
 bool processEnded(HANDLE process, DWORD waitMilliseconds) {
     return WaitForSingleObject(process, waitMilliseconds) == WAIT_OBJECT_0;
 }
@@ -759,13 +813,21 @@ void actOn(Record& record, const Options& options, int number, HWND window, HAND
 
 int watch(const Options& options, HANDLE process, DWORD processId, Record& record) {
     std::set<HWND> handled;
+    std::set<HWND> lingering;  // pressed with "once:", still open
     int windows = 0;
     DWORD waitStart = GetTickCount();
     for (;;) {
-        HWND window = findNewWindow(processId, options.windowClass, handled);
+        // With --expect, the next window is the one with the next caption.
+        const size_t step = static_cast<size_t>(windows);
+        const std::wstring* expected = nullptr;
+        if (step < options.expect.size() && !options.expect[step].empty()) expected = &options.expect[step];
+        std::set<HWND> skipped = handled;
+        if (!options.expect.empty() && step >= options.expect.size()) skipped.insert(lingering.begin(), lingering.end());
+        HWND window = findNewWindow(processId, options.windowClass, skipped, expected);
         if (window == nullptr) {
             if (processEnded(process, kPollMilliseconds)) break;
-            if (windows == 0 && !options.noWindowOk && GetTickCount() - waitStart >= options.timeout) {
+            if ((windows == 0 || step < options.expect.size()) && !options.noWindowOk &&
+                GetTickCount() - waitStart >= options.timeout) {
                 record.line(L"no window");
                 return abandon(process, kExitNoWindow);
             }
@@ -777,6 +839,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         recordWindow(record, windows, window);
         if (options.deep) recordNested(record, window, process, L"");
         actOn(record, options, windows, window, process);
+        recordHiddenControls(record, window);
         std::wstring choice;
         if (!options.press.empty()) {
             size_t index = static_cast<size_t>(windows - 1);
@@ -787,17 +850,30 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
             const std::wstring& box = options.check[index < options.check.size() ? index : options.check.size() - 1];
             if (!box.empty()) tick(record, window, box);
         }
+        const bool once = hasPrefix(choice, kOncePrefix);
+        if (once) choice.erase(0, wcslen(kOncePrefix));
+        if (hasPrefix(choice, kFilePrefix)) {
+            const std::wstring path = choice.substr(wcslen(kFilePrefix));
+            record.line((typeFileName(window, path) ? L"typed " : L"not typed ") + path);
+            choice = L"IDOK";
+        }
         const bool userAction = isUserAction(choice);
         int id = userAction ? 0 : chooseButton(window, choice);
         record.line(userAction ? L"action " + choice : L"pressed " + std::to_wstring(id));
         record.line(L"end");
-        handled.insert(window);
         auto answer = [&] {
             if (userAction)
                 act(window, choice);
             else
                 press(window, id);
         };
+        if (once) {
+            lingering.insert(window);
+            answer();
+            waitStart = GetTickCount();
+            continue;
+        }
+        handled.insert(window);
 
         // Press until the window is gone; retry now and then in case the first
         // press arrived before the dialog's message loop was running.
@@ -818,6 +894,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         }
         // A handle value may be reused for a later window once this one is destroyed.
         if (!IsWindow(window)) handled.erase(window);
+        waitStart = GetTickCount();
     }
     if (windows == 0) {
         record.line(L"no window");
@@ -841,6 +918,9 @@ struct Followed {
     LRESULT position = -1;
     int iconic = -1;      // unknown until first read
     int foreground = -1;  // unknown until first read
+    std::wstring status = std::wstring();
+    std::wstring message = std::wstring();
+    std::vector<std::pair<HWND, bool>> controls = {};  // child controls and whether each was visible
 };
 
 // With --states: the window's minimised state and whether it is the
@@ -852,6 +932,35 @@ void recordStates(Followed& f, Record& record, const std::wstring& stamp) {
     const int foreground = GetForegroundWindow() == f.window ? 1 : 0;
     if (foreground != f.foreground) record.line(L"foreground " + stamp + (foreground ? L" yes" : L" no"));
     f.foreground = foreground;
+}
+
+// Status line and message text of the launcher's progress dialog.
+constexpr int kStatusLineId = 1002;
+constexpr int kMessageTextId = 1003;
+
+// Records what changed in the followed window's status line and in the
+// visibility of its child controls since the last look.
+void followControls(Followed& f, Record& record, const std::wstring& stamp) {
+    for (auto& control : f.controls) {
+        const bool visible = IsWindowVisible(control.first) != 0;
+        if (visible == control.second) continue;
+        control.second = visible;
+        record.line((visible ? L"control-shown " : L"control-hidden ") + stamp + L" " +
+                    std::to_wstring(GetDlgCtrlID(control.first)));
+    }
+    const struct {
+        int id;
+        std::wstring* last;
+        const wchar_t* kind;
+    } texts[] = {{kStatusLineId, &f.status, L"status "}, {kMessageTextId, &f.message, L"text "}};
+    for (const auto& watched : texts) {
+        HWND control = GetDlgItem(f.window, watched.id);
+        if (control == nullptr) continue;
+        const std::wstring text = windowText(control);
+        if (text == *watched.last) continue;
+        *watched.last = text;
+        record.line(watched.kind + stamp + L" " + escapeLine(text));
+    }
 }
 
 HWND progressBarOf(HWND window) {
@@ -901,6 +1010,10 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
                     followed.push_back(Followed{window});
                     if (options.states) recordStates(followed.back(), record, stamp());
                     if (options.minimise) PostMessageW(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+                    for (HWND child : childControls(window))
+                        followed.back().controls.emplace_back(child, IsWindowVisible(child) != 0);
+                    if (HWND status = GetDlgItem(window, kStatusLineId)) followed.back().status = windowText(status);
+                    if (HWND text = GetDlgItem(window, kMessageTextId)) followed.back().message = windowText(text);
                 } else {
                     const int id = chooseButton(window, std::wstring());
                     record.line(L"pressed " + std::to_wstring(id));
@@ -925,6 +1038,7 @@ int follow(const Options& options, HANDLE process, DWORD processId, Record& reco
             // A hidden window's bar is not read: its thread may be busy
             // handing the activation on, and the user cannot see it anyway.
             if (!visible) continue;
+            followControls(f, record, stamp());
             DWORD_PTR position = 0;
             HWND bar = progressBarOf(f.window);
             if (bar &&
@@ -993,7 +1107,10 @@ int main() {
         std::fprintf(stderr,
                      "usage: dialog_watcher --out RECORD [--press BUTTON[,BUTTON...]] [--timeout MS]\n"
                      "                      [--class NAME] [--env NAME=VALUE]... [--no-window-ok]\n"
-                     "                      [--check TEXT[,TEXT...]] -- PROGRAM [ARGS...]\n");
+                     "                      [--follow] [--press-delay MS] [--new-console]\n"
+                     "                      [--check TEXT[,TEXT...]] [--states] [--minimise]\n"
+                     "                      [--expect CAPTION[,CAPTION...]] [--deep] [--act N:ACTION]\n"
+                     "                      -- PROGRAM [ARGS...]\n");
         return kExitUsage;
     }
 
