@@ -11,8 +11,6 @@
 // printf to standard output, flushed at once: the natives' diagnostic lines
 // (for example "no success %d\n"), which carry no meaning for the Java side.
 void printDiagnostic(const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
-// Prints "<what> is not available yet" on standard output and flushes it.
-void reportNotAvailable(const char* what);
 
 // SHChangeNotify and ShellExecuteW, looked up together in shell32.dll.
 using ShChangeNotifyFn = void(WINAPI*)(LONG, UINT, LPCVOID, LPCVOID);

@@ -11,8 +11,6 @@ void printDiagnostic(const char* format, ...) {
     std::fflush(stdout);
 }
 
-void reportNotAvailable(const char* what) { printDiagnostic("%s is not available yet\n", what); }
-
 bool loadShellFunctions(ShellFunctions& functions) {
     static ShellFunctions known;
     static bool companionsLoaded = false;
