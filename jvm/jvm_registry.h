@@ -28,8 +28,7 @@ bool checkRegistry(const VersionRange& range, std::string& javaExecutable, std::
 // The "jre" directories of earlier installations of this application (entry
 // 160 names its value under "SOFTWARE\quillmoor\tovrix\installations" of the
 // hive); the first that passes wins.
-bool checkPreviousInstallation(HKEY hive, const VersionRange& range, std::string& javaExecutable,
-                               std::string& version);
+bool checkPreviousInstallation(HKEY hive, const VersionRange& range, std::string& javaExecutable, std::string& version);
 
 // Records a java executable that the user located by hand: a value-less key
 // in the located-JVM list of HKEY_LOCAL_MACHINE or, when that cannot be

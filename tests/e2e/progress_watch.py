@@ -122,8 +122,16 @@ def run_following(target: str, exe: os.PathLike | str, args: Sequence[str] = (),
         for key, value in (temp.env() if temp is not None else {}).items():
             command += ["--env", f"{key}={value}"]
         command += ["--", harness.windows_path(exe), *args]
-        done = subprocess.run(["wine", *command], env=harness.wine_env(env, display), stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, check=False)
+        try:
+            done = subprocess.run(["wine", *command], env=harness.wine_env(env, display), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout, check=False)
+        except subprocess.TimeoutExpired:
+            # What the watcher saw and the launcher logged up to here say
+            # where the start stood.
+            seen = record.read_bytes().decode("utf-8", errors="replace") if record.exists() else ""
+            logs = [p.read_text(encoding="utf-8-sig", errors="replace") for p in temp.logs()] if temp else []
+            raise AssertionError(f"no end within {timeout} s; watcher record:\n{seen}\nlaunch logs:\n" +
+                                 "\n".join(logs)) from None
         text = record.read_bytes().decode("utf-8") if record.exists() else ""
     finally:
         record.unlink(missing_ok=True)

@@ -196,8 +196,8 @@ jmethodID getMethod(JNIEnv* env, const char* function, jclass cls, const char* n
         return reinterpret_cast<jmethodID>(method);
     }
     impl.add(head + (injected ? "null (injected failure)" : "null (not declared)"));
-    impl.throwPending(impl.makeThrowable("java/lang/NoSuchMethodError",
-                                         std::wstring(methodName.begin(), methodName.end())));
+    impl.throwPending(
+        impl.makeThrowable("java/lang/NoSuchMethodError", std::wstring(methodName.begin(), methodName.end())));
     return nullptr;
 }
 
@@ -269,32 +269,32 @@ jboolean JNICALL IsInstanceOf(JNIEnv* env, jobject target, jclass cls) {
 // Calls: the plain, V and A forms of each, recorded under the plain name (the
 // C++ wrappers of jni.h call the V form)
 
-#define JNI_DOUBLE_CALLS(Name, Type, Kind, Member)                                                                   \
-    Type JNICALL CallStatic##Name##Method(JNIEnv* env, jclass cls, jmethodID id, ...) {                              \
-        va_list args;                                                                                                \
-        va_start(args, id);                                                                                          \
-        const jvalue result = callStatic(env, "CallStatic" #Name "Method", Kind, cls, id, args);                     \
-        va_end(args);                                                                                                \
-        return static_cast<Type>(result.Member);                                                                     \
-    }                                                                                                                \
-    Type JNICALL CallStatic##Name##MethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {                    \
-        return static_cast<Type>(callStatic(env, "CallStatic" #Name "Method", Kind, cls, id, args).Member);         \
-    }                                                                                                                \
-    Type JNICALL CallStatic##Name##MethodA(JNIEnv* env, jclass cls, jmethodID id, const jvalue* args) {              \
-        return static_cast<Type>(callStatic(env, "CallStatic" #Name "Method", Kind, cls, id, args).Member);         \
-    }                                                                                                                \
-    Type JNICALL Call##Name##Method(JNIEnv* env, jobject target, jmethodID id, ...) {                                \
-        va_list args;                                                                                                \
-        va_start(args, id);                                                                                          \
-        const jvalue result = callInstance(env, "Call" #Name "Method", Kind, target, id, args);                      \
-        va_end(args);                                                                                                \
-        return static_cast<Type>(result.Member);                                                                     \
-    }                                                                                                                \
-    Type JNICALL Call##Name##MethodV(JNIEnv* env, jobject target, jmethodID id, va_list args) {                      \
-        return static_cast<Type>(callInstance(env, "Call" #Name "Method", Kind, target, id, args).Member);          \
-    }                                                                                                                \
-    Type JNICALL Call##Name##MethodA(JNIEnv* env, jobject target, jmethodID id, const jvalue* args) {                \
-        return static_cast<Type>(callInstance(env, "Call" #Name "Method", Kind, target, id, args).Member);          \
+#define JNI_DOUBLE_CALLS(Name, Type, Kind, Member)                                                          \
+    Type JNICALL CallStatic##Name##Method(JNIEnv* env, jclass cls, jmethodID id, ...) {                     \
+        va_list args;                                                                                       \
+        va_start(args, id);                                                                                 \
+        const jvalue result = callStatic(env, "CallStatic" #Name "Method", Kind, cls, id, args);            \
+        va_end(args);                                                                                       \
+        return static_cast<Type>(result.Member);                                                            \
+    }                                                                                                       \
+    Type JNICALL CallStatic##Name##MethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {           \
+        return static_cast<Type>(callStatic(env, "CallStatic" #Name "Method", Kind, cls, id, args).Member); \
+    }                                                                                                       \
+    Type JNICALL CallStatic##Name##MethodA(JNIEnv* env, jclass cls, jmethodID id, const jvalue* args) {     \
+        return static_cast<Type>(callStatic(env, "CallStatic" #Name "Method", Kind, cls, id, args).Member); \
+    }                                                                                                       \
+    Type JNICALL Call##Name##Method(JNIEnv* env, jobject target, jmethodID id, ...) {                       \
+        va_list args;                                                                                       \
+        va_start(args, id);                                                                                 \
+        const jvalue result = callInstance(env, "Call" #Name "Method", Kind, target, id, args);             \
+        va_end(args);                                                                                       \
+        return static_cast<Type>(result.Member);                                                            \
+    }                                                                                                       \
+    Type JNICALL Call##Name##MethodV(JNIEnv* env, jobject target, jmethodID id, va_list args) {             \
+        return static_cast<Type>(callInstance(env, "Call" #Name "Method", Kind, target, id, args).Member);  \
+    }                                                                                                       \
+    Type JNICALL Call##Name##MethodA(JNIEnv* env, jobject target, jmethodID id, const jvalue* args) {       \
+        return static_cast<Type>(callInstance(env, "Call" #Name "Method", Kind, target, id, args).Member);  \
     }
 
 JNI_DOUBLE_CALLS(Object, jobject, 'L', l)

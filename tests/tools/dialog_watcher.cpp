@@ -122,9 +122,9 @@
 //                      <action>"); with --deep the check boxes are recorded
 //                      again afterwards as "after checkbox <id>: <label> = 0|1".
 
-#include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -180,11 +180,9 @@ struct Options {
 
 std::string toUtf8(const std::wstring& text) {
     if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], n,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], n, nullptr, nullptr);
     return result;
 }
 
@@ -213,15 +211,14 @@ public:
 
 private:
     bool write(DWORD disposition, const std::wstring& text) {
-        Handle file(CreateFileW(path_.c_str(), FILE_APPEND_DATA | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        Handle file(CreateFileW(path_.c_str(), FILE_APPEND_DATA | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid()) return false;
         if (text.empty()) return true;
         SetFilePointer(file.get(), 0, nullptr, FILE_END);
         std::string bytes = toUtf8(text);
         DWORD written = 0;
-        return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                         nullptr) != 0 &&
+        return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
                written == bytes.size();
     }
 
@@ -294,7 +291,8 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
         } else if (arg == L"--act" && hasValue) {
             std::wstring action = argv[++i];
             size_t colon = action.find(L':');
-            if (colon == 0 || colon == std::wstring::npos || std::wcstol(action.c_str(), nullptr, 10) <= 0) return false;
+            if (colon == 0 || colon == std::wstring::npos || std::wcstol(action.c_str(), nullptr, 10) <= 0)
+                return false;
             options.actions.push_back(action);
         } else if (arg == L"--no-window-ok") {
             options.noWindowOk = true;
@@ -331,8 +329,7 @@ std::wstring className(HWND window) {
 // only give the caption of another process's top-level windows.
 std::wstring windowText(HWND window) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
-                             kMessageTimeoutMilliseconds, &length)) {
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &length)) {
         return std::wstring();
     }
     std::vector<wchar_t> buffer(length + 2, L'\0');
@@ -373,8 +370,7 @@ HWND findNewWindow(DWORD processId, const std::wstring& windowClass, const std::
 
 std::vector<HWND> childControls(HWND window) {
     std::vector<HWND> controls;
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         controls.push_back(child);
     }
     return controls;
@@ -393,10 +389,17 @@ bool symbolicId(const std::wstring& name, int& id) {
     static const struct {
         const wchar_t* name;
         int id;
-    } kIds[] = {{L"IDOK", IDOK},       {L"IDCANCEL", IDCANCEL}, {L"IDABORT", IDABORT},
-                {L"IDRETRY", IDRETRY}, {L"IDIGNORE", IDIGNORE}, {L"IDYES", IDYES},
-                {L"IDNO", IDNO},       {L"IDCLOSE", IDCLOSE},   {L"IDHELP", IDHELP},
-                {L"IDTRYAGAIN", IDTRYAGAIN}, {L"IDCONTINUE", IDCONTINUE}};
+    } kIds[] = {{L"IDOK", IDOK},
+                {L"IDCANCEL", IDCANCEL},
+                {L"IDABORT", IDABORT},
+                {L"IDRETRY", IDRETRY},
+                {L"IDIGNORE", IDIGNORE},
+                {L"IDYES", IDYES},
+                {L"IDNO", IDNO},
+                {L"IDCLOSE", IDCLOSE},
+                {L"IDHELP", IDHELP},
+                {L"IDTRYAGAIN", IDTRYAGAIN},
+                {L"IDCONTINUE", IDCONTINUE}};
     for (const auto& entry : kIds) {
         if (name == entry.name) {
             id = entry.id;
@@ -425,8 +428,7 @@ int chooseButton(HWND window, const std::wstring& choice) {
             }
         }
         DWORD_PTR result = 0;
-        if (SendMessageTimeoutW(window, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG,
-                                kMessageTimeoutMilliseconds, &result) &&
+        if (SendMessageTimeoutW(window, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &result) &&
             HIWORD(result) == DC_HASDEFID && GetDlgItem(window, LOWORD(result)) != nullptr) {
             id = LOWORD(result);
         }
@@ -463,8 +465,7 @@ void act(HWND window, const std::wstring& choice) {
 // the foreground (BM_CLICK needs the button to take the mouse capture).
 void press(HWND window, int id) {
     HWND button = GetDlgItem(window, id);
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED),
-                 reinterpret_cast<LPARAM>(button));
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 // Owns a memory device context with a 32-bit bitmap of the given size
@@ -472,8 +473,10 @@ void press(HWND window, int id) {
 class Canvas {
 public:
     Canvas(HDC reference, int width, int height)
-        : dc_(CreateCompatibleDC(reference)), bitmap_(CreateCompatibleBitmap(reference, width, height)),
-          width_(width), height_(height) {
+        : dc_(CreateCompatibleDC(reference)),
+          bitmap_(CreateCompatibleBitmap(reference, width, height)),
+          width_(width),
+          height_(height) {
         if (dc_ != nullptr && bitmap_ != nullptr) old_ = SelectObject(dc_, bitmap_);
     }
     ~Canvas() {
@@ -527,8 +530,10 @@ std::wstring iconName(HWND control) {
         static const struct {
             const wchar_t* name;
             LPCWSTR resource;
-        } kIcons[] = {{L"error", IDI_ERROR}, {L"warning", IDI_WARNING},
-                      {L"question", IDI_QUESTION}, {L"information", IDI_INFORMATION}};
+        } kIcons[] = {{L"error", IDI_ERROR},
+                      {L"warning", IDI_WARNING},
+                      {L"question", IDI_QUESTION},
+                      {L"information", IDI_INFORMATION}};
         for (const auto& entry : kIcons) {
             Canvas drawn(screen, width, height);
             if (!drawn.valid()) continue;
@@ -595,8 +600,8 @@ void recordWindow(Record& record, int number, HWND window) {
     record.line(L"window " + std::to_wstring(number));
     record.line(L"caption: " + escapeLine(windowText(window)));
     for (HWND child : childControls(window)) {
-        record.line(L"control " + std::to_wstring(GetDlgCtrlID(child)) + L" " + className(child) +
-                    L": " + escapeLine(windowText(child)));
+        record.line(L"control " + std::to_wstring(GetDlgCtrlID(child)) + L" " + className(child) + L": " +
+                    escapeLine(windowText(child)));
     }
     for (HWND child : childControls(window)) {
         if (className(child) == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
@@ -687,17 +692,14 @@ bool isCheckBox(HWND control) {
 
 LRESULT sendTimeout(HWND window, UINT message, WPARAM wparam, LPARAM lparam, LRESULT failed = -1) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds,
-                             &result)) {
+    if (!SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &result)) {
         return failed;
     }
     return static_cast<LRESULT>(result);
 }
 
 // A check box's state as --deep records it: "1" checked, "0" not.
-std::wstring checkBit(HWND control) {
-    return sendTimeout(control, BM_GETCHECK, 0, 0, 0) == BST_CHECKED ? L"1" : L"0";
-}
+std::wstring checkBit(HWND control) { return sendTimeout(control, BM_GETCHECK, 0, 0, 0) == BST_CHECKED ? L"1" : L"0"; }
 
 std::vector<std::wstring> comboItems(HWND combo) {
     std::vector<std::wstring> items;
@@ -822,7 +824,8 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         const std::wstring* expected = nullptr;
         if (step < options.expect.size() && !options.expect[step].empty()) expected = &options.expect[step];
         std::set<HWND> skipped = handled;
-        if (!options.expect.empty() && step >= options.expect.size()) skipped.insert(lingering.begin(), lingering.end());
+        if (!options.expect.empty() && step >= options.expect.size())
+            skipped.insert(lingering.begin(), lingering.end());
         HWND window = findNewWindow(processId, options.windowClass, skipped, expected);
         if (window == nullptr) {
             if (processEnded(process, kPollMilliseconds)) break;

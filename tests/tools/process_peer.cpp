@@ -30,8 +30,8 @@
 //       prints the first target QueryDosDeviceW gives for NAME (for example
 //       "C:") on standard output; exit 1 when there is none.
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,20 +49,20 @@ bool wasMinimized = false;
 
 std::string utf8(const std::wstring& text) {
     if (text.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
     return out;
 }
 
 bool appendFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
+    const bool ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
     CloseHandle(file);
     return ok;
 }
@@ -80,7 +80,9 @@ void logEvent(const std::string& line) {
     if (!logPath.empty()) appendFile(logPath, line + "\n");
 }
 
-std::string handleText(HWND window) { return std::to_string(static_cast<long long>(reinterpret_cast<INT_PTR>(window))); }
+std::string handleText(HWND window) {
+    return std::to_string(static_cast<long long>(reinterpret_cast<INT_PTR>(window)));
+}
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -226,10 +228,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!argv || argc < 2) return 2;
     const std::wstring mode = argv[1];
     int code = 2;
-    if (mode == L"window") code = runWindow(argc, argv);
-    else if (mode == L"state") code = printState(argc, argv);
-    else if (mode == L"record") code = recordStart(argc, argv);
-    else if (mode == L"devicename") code = printDeviceName(argc, argv);
+    if (mode == L"window")
+        code = runWindow(argc, argv);
+    else if (mode == L"state")
+        code = printState(argc, argv);
+    else if (mode == L"record")
+        code = recordStart(argc, argv);
+    else if (mode == L"devicename")
+        code = printDeviceName(argc, argv);
     LocalFree(argv);
     return code;
 }

@@ -23,8 +23,8 @@
 //       writes TEXT (UTF-8 with byte-order mark) to NAME in GetTempPathW's
 //       directory and prints the full path on standard error; exit 0.
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +56,7 @@ int writeConsoleText(int argc, wchar_t** argv) {
     int penalty = 0;
     if (argc > 3 && std::wstring(argv[2]) == L"attach") {
         index = 3;
-        if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED &&
-            !AllocConsole()) {
+        if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED && !AllocConsole()) {
             penalty = 20;
         }
     }
