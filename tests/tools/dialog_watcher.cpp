@@ -122,9 +122,10 @@
 //                      <action>"); with --deep the check boxes are recorded
 //                      again afterwards as "after checkbox <id>: <label> = 0|1".
 
+#include <windows.h>
+
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cwchar>

@@ -30,8 +30,9 @@
 //       prints the first target QueryDosDeviceW gives for NAME (for example
 //       "C:") on standard output; exit 1 when there is none.
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>

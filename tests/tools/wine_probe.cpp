@@ -23,8 +23,9 @@
 //       writes TEXT (UTF-8 with byte-order mark) to NAME in GetTempPathW's
 //       directory and prints the full path on standard error; exit 0.
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
