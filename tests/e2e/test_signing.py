@@ -260,7 +260,9 @@ def test_a_changed_block_of_a_signed_installer_fails_the_check_and_the_signature
     exe = harness.changed_copy(signed, offset(harness.BlockLayout.read(unsigned)), tmp_path / "changed.exe")
 
     check = signer.verify(exe)
-    assert check.returncode != 0 and "Signature verification: failed" in check.stdout, check.stdout + check.stderr
+    assert check.returncode != 0, check.stdout + check.stderr
+    assert re.search(r"^Calculated message digest : [0-9A-F]+ +MISMATCH!!!$", check.stdout, re.M), check.stdout
+    assert "Signature verification: failed" in check.stderr, check.stderr
     expect.corrupted_box(run_with_watcher(target, exe, temp=temp))
 
 
