@@ -28,10 +28,10 @@ struct BuildNotes {
 // without its signature: its certificate table and the padding before it are
 // left out, the security directory entry is zeroed and the checksum is
 // computed again over the image, so the installer starts with the stub
-// exactly as the linker wrote it before signing.  (A
-// stub's signature could never carry over: it covers every byte of the file,
-// the appended block included.)  Every source is checked before the output is
-// created; on any failure the output path is left as it was.
+// exactly as the linker wrote it.  (A stub's signature could never carry
+// over: it covers every byte of the file, the appended block included.)
+// Every source is checked before the output is created; on any failure the
+// output path is left as it was.
 BuildNotes buildInstaller(const std::filesystem::path& stub, const InstallerPlan& plan,
                           const std::filesystem::path& output);
 

@@ -117,8 +117,7 @@ void dumpInstaller(const std::filesystem::path& path, std::ostream& out) {
     // A signed installer ends with its certificate table; the block's data
     // must end before it.
     const std::optional<CertificateTable> signature = findCertificateTable(file, image);
-    const bool signatureInFile =
-        signature && signature->offset >= blockStart && signature->end() <= file.size();
+    const bool signatureInFile = signature && signature->offset >= blockStart && signature->end() <= file.size();
     const std::int64_t contentEnd = signatureInFile ? signature->offset : file.size();
 
     if (blockStart == file.size()) throw PackError(name + ": no installer block: the file ends with its last section");
@@ -196,9 +195,9 @@ void dumpInstaller(const std::filesystem::path& path, std::ostream& out) {
         out << "certificate_table: offset " << signature->offset << " size " << signature->size
             << (signatureInFile ? "" : " (outside the appended data)") << "\n";
     if (!coveredEndValid || coveredEnd > contentEnd)
-        throw PackError(name + ": truncated installer: the covered range ends at offset " + std::to_string(coveredEnd) +
-                        (contentEnd == file.size() ? ", past the end of the file"
-                                                   : ", past the start of the certificate table"));
+        throw PackError(
+            name + ": truncated installer: the covered range ends at offset " + std::to_string(coveredEnd) +
+            (contentEnd == file.size() ? ", past the end of the file" : ", past the start of the certificate table"));
 }
 
 }  // namespace packer

@@ -137,8 +137,8 @@ void checkRemovableCertificateTable(InputFile& file, const ImageEnd& image, cons
     if (length < kCertificateHeaderSize || length > table.size ||
         (revision != kCertificateRevision1 && revision != kCertificateRevision2)) {
         char details[64];
-        std::snprintf(details, sizeof details, "(first entry: length %u, revision 0x%04x)", static_cast<unsigned>(length),
-                      static_cast<unsigned>(revision));
+        std::snprintf(details, sizeof details, "(first entry: length %u, revision 0x%04x)",
+                      static_cast<unsigned>(length), static_cast<unsigned>(revision));
         throw PackError(where + "holds no certificate entry " + details);
     }
 }
@@ -154,8 +154,8 @@ std::uint32_t checksumWithoutSignature(InputFile& file, std::int64_t length, con
             static_cast<std::size_t>(std::min<std::int64_t>(length - at, static_cast<std::int64_t>(buffer.size())));
         if (!file.readExact(buffer.data(), want))
             throw PackError(file.path().string() + ": file ended while computing its checksum");
-        for (auto [from, count] : {std::pair{table.checksumOffset, std::int64_t{4}},
-                                   std::pair{table.entryOffset, kDirectoryEntrySize}})
+        for (auto [from, count] :
+             {std::pair{table.checksumOffset, std::int64_t{4}}, std::pair{table.entryOffset, kDirectoryEntrySize}})
             for (std::int64_t i = std::max(from, at); i < std::min(from + count, at + std::int64_t(want)); ++i)
                 buffer[static_cast<std::size_t>(i - at)] = 0;
         for (std::size_t i = 0; i < want; i += 2) {
