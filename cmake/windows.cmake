@@ -9,6 +9,16 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "" FORCE)
 # Everything is linked statically: the stub may need no MinGW runtime DLL.
 set(STATIC_LINK -static -static-libgcc -static-libstdc++)
 
+# Reproducible images: two builds of one commit give the same bytes, wherever
+# the trees lie and whenever they are built (scripts/reproducible.sh checks
+# it).  The linker writes no time stamp into the file header or the export
+# directory, and a source or build path that reaches an object (__FILE__,
+# debug information) is written relative to its tree.  The build tree comes
+# last: it may lie inside the source tree, and the last matching map wins.
+add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.>"
+                    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=build>")
+add_link_options(-Wl,--no-insert-timestamp)
+
 # The Windows layer: thin wrappers that call Windows around the portable core.
 set(WIN_SOURCES
   launcher/config_win.cpp

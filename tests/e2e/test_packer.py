@@ -332,3 +332,108 @@ def test_failure_after_writing_removes_temporary_file(tmp_path):
     assert result.returncode == 1 and result.stderr.startswith("tvxpack: error: "), result.stderr
     assert sorted(p.name for p in tmp_path.iterdir()) == ["m.json", "out.exe", "stub.exe"]
     assert out.is_dir() and not any(out.iterdir())
+
+
+# --------------------------------------------------------------------------
+# Signed stubs: a certificate table named by the security directory entry
+
+
+CERTIFICATE = struct.pack("<IHH", 24, 0x0200, 2) + b"pkcs7 bytes of a signer"[:16]  # one 24-byte entry
+
+
+def pe_checksum(data):
+    """The PE checksum as linkers write it: 16-bit word sum with carries folded, plus the length."""
+    data = bytearray(data)
+    struct.pack_into("<I", data, 0x40 + 24 + 64, 0)
+    total = 0
+    for (word,) in struct.iter_unpack("<H", data + bytes(len(data) % 2)):
+        total = (total & 0xFFFF) + (total >> 16) + word
+    return ((total & 0xFFFF) + (total >> 16) + len(data)) & 0xFFFFFFFF
+
+
+def pe_with_directories(magic=0x10B):
+    """make_pe with a PE32 (0x10B) or PE32+ (0x20B) optional header of 16
+    data directories and the checksum a linker writes."""
+    pe = bytearray(make_pe(optional_size=224 if magic == 0x10B else 240))
+    optional = 0x40 + 24
+    struct.pack_into("<H", pe, optional, magic)
+    struct.pack_into("<I", pe, optional + (92 if magic == 0x10B else 108), 16)
+    struct.pack_into("<I", pe, optional + 64, pe_checksum(pe))
+    return bytes(pe)
+
+
+def security_entry(magic):
+    return 0x40 + 24 + (96 if magic == 0x10B else 112) + 8 * 4
+
+
+def signed(stub, magic=0x10B, padding=bytes(4), table=CERTIFICATE, entry=None, after=b""):
+    """stub the way signing tools leave it: a checksum, zero padding, the
+    certificate table at the end and the security entry naming it."""
+    data = bytearray(stub)
+    struct.pack_into("<I", data, 0x40 + 24 + 64, 0x0C0FFEE)
+    struct.pack_into("<II", data, security_entry(magic), *(entry or (len(stub) + len(padding), len(table))))
+    return bytes(data) + padding + table + after
+
+
+@pytest.mark.parametrize("magic", [0x10B, 0x20B], ids=["PE32", "PE32+"])
+def test_signed_stub_is_packed_without_its_signature(tmp_path, magic):
+    stub = pe_with_directories(magic)
+    result, out = pack(tmp_path, {"payload": [{"name": "a", "content": "abc"}]}, stub=signed(stub, magic))
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == (f"tvxpack: note: {tmp_path / 'stub.exe'} is signed; its signature (certificate table "
+                             f"of 24 bytes at offset {len(stub) + 4}) is not part of the installer: sign the "
+                             "installer after packing\n")
+    data = out.read_bytes()
+    # The linker's checksum is back, the security entry zero again, padding and table gone.
+    assert data[:len(stub)] == stub and pe_checksum(stub) != 0
+    assert read_installer(data, len(stub))["files"] == [("a", b"abc")]
+    assert "certificate_table" not in "\n".join(dump(out))
+
+
+BAD_SIGNED_STUBS = [
+    ("appended after signing", signed(pe_with_directories(), after=b"xyz"), "does not end where the file does"),
+    ("data before the table", signed(pe_with_directories(), padding=b"\0\1\0\0"),
+     "is preceded by data after the last section (non-zero byte at offset 1025)"),
+    ("table inside the image", signed(pe_with_directories(), padding=b"", entry=(0x300, 0x100 + 24)),
+     "starts inside the image, which ends at 1024"),
+    ("entry past the end of the file", signed(pe_with_directories(), table=b"", entry=(4096, 8)),
+     "does not end where the file does (1028 bytes)"),
+    ("unknown revision", signed(pe_with_directories(), table=struct.pack("<IHH", 8, 0x0300, 2)),
+     "holds no certificate entry (first entry: length 8, revision 0x0300)"),
+    ("entry longer than the table", signed(pe_with_directories(), table=struct.pack("<IHH", 64, 0x0200, 2)),
+     "holds no certificate entry (first entry: length 64, revision 0x0200)"),
+    ("table shorter than an entry header", signed(pe_with_directories(), table=b"\x04\0\0\0"),
+     "holds no certificate entry (first entry: length 0, revision 0x0000)"),
+    ("unsigned, bytes appended", pe_with_directories() + b"12345",
+     "stub has 5 bytes after its last section; a stripped stub is needed"),
+]
+
+
+@pytest.mark.parametrize("stub, expected", [c[1:] for c in BAD_SIGNED_STUBS], ids=[c[0] for c in BAD_SIGNED_STUBS])
+def test_signed_stub_that_cannot_lose_its_signature_cleanly_is_refused(tmp_path, stub, expected):
+    result, out = pack(tmp_path, {}, stub=stub)
+    assert result.returncode == 1 and result.stderr.startswith("tvxpack: error: "), result.stderr
+    assert expected in result.stderr, result.stderr
+    assert not out.exists()
+
+
+def test_dump_of_a_signed_installer(tmp_path):
+    stub = pe_with_directories()
+    result, out = pack(tmp_path, {"payload": [{"name": "a", "content": "abc"}], "trailing_zeros": 3}, stub=stub)
+    assert result.returncode == 0, result.stderr
+    unsigned = out.read_bytes()
+    padding = bytes(-len(unsigned) % 8)
+    table_at = len(unsigned) + len(padding)
+    installer = tmp_path / "signed.exe"
+    installer.write_bytes(signed(unsigned, padding=padding))
+    fields = dump_fields(dump(installer))
+    assert fields["crc"].endswith("(ok)") and fields["file_length"] == str(table_at + len(CERTIFICATE))
+    assert fields["certificate_table"] == f"offset {table_at} size {len(CERTIFICATE)}"
+
+    # A covered length that runs into the table is a damaged installer.
+    block = read_installer(unsigned, len(stub))
+    data = bytearray(installer.read_bytes())
+    struct.pack_into("<q", data, len(stub) + 12, block["covered"] + 3 + len(padding) + 1)  # zeros, padding, 1
+    installer.write_bytes(bytes(data))
+    result = run("--dump", installer)
+    assert result.returncode == 1 and "past the start of the certificate table" in result.stderr, result.stderr

@@ -121,11 +121,16 @@ std::string encodeRecords(const InstallerPlan& plan) {
     return out;
 }
 
-void buildInstaller(const std::filesystem::path& stubPath, const InstallerPlan& plan,
-                    const std::filesystem::path& output) {
+BuildNotes buildInstaller(const std::filesystem::path& stubPath, const InstallerPlan& plan,
+                          const std::filesystem::path& output) {
     InputFile stub(stubPath);
-    const std::int64_t imageEnd = locateImageEnd(stub).offset;
-    if (imageEnd != stub.size())
+    const ImageEnd image = locateImageEnd(stub);
+    const std::int64_t imageEnd = image.offset;
+    BuildNotes notes;
+    notes.removedSignature = findCertificateTable(stub, image);
+    if (notes.removedSignature)
+        checkRemovableCertificateTable(stub, image, *notes.removedSignature);
+    else if (imageEnd != stub.size())
         throw PackError(stubPath.string() + ": stub has " + std::to_string(stub.size() - imageEnd) +
                         " bytes after its last section; a stripped stub is needed");
 
@@ -142,6 +147,15 @@ void buildInstaller(const std::filesystem::path& stubPath, const InstallerPlan& 
 
     stub.seek(0);
     streamFile(stub, imageEnd, buffer, [&](const unsigned char* data, std::size_t n) { out.write(data, n); });
+    if (notes.removedSignature) {
+        // The checksum a signing tool wrote covered the table too; the stub's
+        // own is the one over its image without the signature.
+        const unsigned char zeros[8] = {};
+        out.patch(notes.removedSignature->entryOffset, zeros, sizeof zeros);
+        std::string checksum;
+        appendLittleEndian(checksum, checksumWithoutSignature(stub, imageEnd, *notes.removedSignature), 4);
+        out.patch(notes.removedSignature->checksumOffset, checksum.data(), checksum.size());
+    }
 
     // Header; the CRC and covered length are filled in once the range is written.
     std::string header;
@@ -171,6 +185,7 @@ void buildInstaller(const std::filesystem::path& stubPath, const InstallerPlan& 
     appendInt64(crcAndLength, covered.length());
     out.patch(imageEnd + block::kCrcField, crcAndLength.data(), crcAndLength.size());
     out.commit();
+    return notes;
 }
 
 }  // namespace packer

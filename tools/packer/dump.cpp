@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,8 +111,14 @@ std::vector<std::string> splitNames(const std::string& list) {
 void dumpInstaller(const std::filesystem::path& path, std::ostream& out) {
     InputFile file(path);
     const std::string name = path.string();
-    const std::int64_t blockStart = locateImageEnd(file).offset;
+    const ImageEnd image = locateImageEnd(file);
+    const std::int64_t blockStart = image.offset;
     out << "image_end: " << blockStart << "\n";
+    // A signed installer ends with its certificate table; the block's data
+    // must end before it.
+    const std::optional<CertificateTable> signature = findCertificateTable(file, image);
+    const bool signatureInFile = signature && signature->offset >= blockStart && signature->end() <= file.size();
+    const std::int64_t contentEnd = signatureInFile ? signature->offset : file.size();
 
     if (blockStart == file.size()) throw PackError(name + ": no installer block: the file ends with its last section");
     BlockReader reader(file);
@@ -184,9 +191,13 @@ void dumpInstaller(const std::filesystem::path& path, std::ostream& out) {
     else
         out << "java_data_length: (covered length " << coveredLength << " is out of range)\n";
     out << "file_length: " << file.size() << "\n";
-    if (!coveredEndValid || coveredEnd > file.size())
-        throw PackError(name + ": truncated installer: the covered range ends at offset " + std::to_string(coveredEnd) +
-                        ", past the end of the file");
+    if (signature)
+        out << "certificate_table: offset " << signature->offset << " size " << signature->size
+            << (signatureInFile ? "" : " (outside the appended data)") << "\n";
+    if (!coveredEndValid || coveredEnd > contentEnd)
+        throw PackError(
+            name + ": truncated installer: the covered range ends at offset " + std::to_string(coveredEnd) +
+            (contentEnd == file.size() ? ", past the end of the file" : ", past the start of the certificate table"));
 }
 
 }  // namespace packer

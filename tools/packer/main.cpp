@@ -17,7 +17,8 @@ constexpr const char* kUsage =
     "       tvxpack --dump INSTALLER.exe\n"
     "       tvxpack --help\n"
     "\n"
-    "Builds an installer: the stub image (which must end with its last section),\n"
+    "Builds an installer: the stub image (which must end with its last section,\n"
+    "or with a signature, which is left out: sign the installer after packing),\n"
     "then the configuration block (configuration values, message texts, locale\n"
     "blocks), the scrambled payload files and the data for the Java side, with the\n"
     "CRC-32 of the covered range in the block header.  The output is written to a\n"
@@ -95,7 +96,11 @@ int main(int argc, char** argv) {
             packer::dumpInstaller(*options.dump, std::cout);
         } else {
             packer::InstallerPlan plan = packer::loadManifest(*options.manifest);
-            packer::buildInstaller(*options.stub, plan, *options.output);
+            const packer::BuildNotes notes = packer::buildInstaller(*options.stub, plan, *options.output);
+            if (const auto& table = notes.removedSignature)
+                std::cerr << "tvxpack: note: " << *options.stub << " is signed; its signature (certificate table of "
+                          << table->size << " bytes at offset " << table->offset
+                          << ") is not part of the installer: sign the installer after packing\n";
         }
         std::cout.flush();
         return 0;
