@@ -3,7 +3,7 @@
 //
 //   dialog_watcher --out RECORD.txt [--press BUTTON[,BUTTON...]] [--timeout MS]
 //                  [--class NAME] [--env NAME=VALUE]... [--no-window-ok]
-//                  [--follow] [--press-delay MS] [--new-console]
+//                  [--follow] [--press-delay MS] [--new-console] [--close-timeout MS]
 //                  [--check TEXT[,TEXT...]] [--states] [--minimise]
 //                  [--expect CAPTION[,CAPTION...]] [--deep] [--act N:ACTION]
 //                  -- PROGRAM [ARGS...]
@@ -21,7 +21,9 @@
 // box of the caption, WM_SYSCOMMAND SC_CLOSE). --press-delay waits that long
 // after a window appeared before answering it (default 100 ms).
 // --new-console starts the program with a console of its own (a console
-// window on the display) instead of the watcher's.
+// window on the display) instead of the watcher's. --close-timeout bounds how
+// long a pressed window may take to close (default: the --timeout) before the
+// record says "not closed".
 //
 // --expect CAPTION[,CAPTION...] names the caption the n-th window must have
 // (an empty entry takes any caption): a window with another caption is left
@@ -165,6 +167,7 @@ struct Options {
     std::vector<std::wstring> press;  // empty: default button
     std::vector<std::wstring> check;  // empty: no box ticked
     DWORD timeout = 20000;
+    DWORD closeTimeout = 0;  // --close-timeout; 0: the --timeout
     std::wstring windowClass = L"#32770";
     bool noWindowOk = false;
     bool follow = false;
@@ -279,6 +282,11 @@ bool parseOptions(int argc, wchar_t** argv, Options& options) {
             unsigned long value = std::wcstoul(argv[++i], &end, 10);
             if (end == nullptr || *end != L'\0') return false;
             options.timeout = static_cast<DWORD>(value);
+        } else if (arg == L"--close-timeout" && hasValue) {
+            wchar_t* end = nullptr;
+            unsigned long value = std::wcstoul(argv[++i], &end, 10);
+            if (end == nullptr || *end != L'\0') return false;
+            options.closeTimeout = static_cast<DWORD>(value);
         } else if (arg == L"--class" && hasValue) {
             options.windowClass = argv[++i];
         } else if (arg == L"--env" && hasValue) {
@@ -887,7 +895,7 @@ int watch(const Options& options, HANDLE process, DWORD processId, Record& recor
         while (IsWindow(window) && IsWindowVisible(window)) {
             if (processEnded(process, kPollMilliseconds)) break;
             DWORD now = GetTickCount();
-            if (now - pressStart >= options.timeout) {
+            if (now - pressStart >= (options.closeTimeout != 0 ? options.closeTimeout : options.timeout)) {
                 record.line(L"not closed");
                 return abandon(process, kExitNotClosed);
             }
@@ -1111,7 +1119,7 @@ int main() {
         std::fprintf(stderr,
                      "usage: dialog_watcher --out RECORD [--press BUTTON[,BUTTON...]] [--timeout MS]\n"
                      "                      [--class NAME] [--env NAME=VALUE]... [--no-window-ok]\n"
-                     "                      [--follow] [--press-delay MS] [--new-console]\n"
+                     "                      [--follow] [--press-delay MS] [--new-console] [--close-timeout MS]\n"
                      "                      [--check TEXT[,TEXT...]] [--states] [--minimise]\n"
                      "                      [--expect CAPTION[,CAPTION...]] [--deep] [--act N:ACTION]\n"
                      "                      -- PROGRAM [ARGS...]\n");
