@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "launcher/system_calls.h"
+#include "launcher/win_handles.h"
 #include "natives/handle_table.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
 #include "natives/native_prototypes.h"
-#include "natives/process_calls_win.h"
 
 namespace {
 
@@ -124,9 +125,9 @@ extern "C" {
 // and objects that are not files are not listed.  Null when a function of
 // ntdll.dll is missing or the handle table cannot be read.
 jobjectArray JNICALL NATIVE_FUNCTION(Win32Handle, list0)(JNIEnv* env, jclass) {
-    const auto querySystem = optionalFunction<NtQuerySystemInformationFn>(ntdll(), "NtQuerySystemInformation");
-    const auto duplicate = optionalFunction<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
-    const auto queryObject = optionalFunction<NtQueryObjectFn>(ntdll(), "NtQueryObject");
+    const auto querySystem = system_calls::function<NtQuerySystemInformationFn>(ntdll(), "NtQuerySystemInformation");
+    const auto duplicate = system_calls::function<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
+    const auto queryObject = system_calls::function<NtQueryObjectFn>(ntdll(), "NtQueryObject");
     if (!querySystem || !duplicate || !queryObject) return nullptr;
     const std::optional<std::vector<handles::HandleEntry>> table = readHandleTable(querySystem);
     if (!table) return nullptr;
@@ -156,7 +157,7 @@ jobjectArray JNICALL NATIVE_FUNCTION(Win32Handle, list0)(JNIEnv* env, jclass) {
 // closes).
 jboolean JNICALL NATIVE_FUNCTION(Win32Handle, close0)(JNIEnv*, jclass, jint handle) {
     if (handle < 0) return JNI_FALSE;
-    const auto duplicate = optionalFunction<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
+    const auto duplicate = system_calls::function<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
     if (!duplicate) return JNI_FALSE;
     UniqueKernelHandle copy;
     const LONG status = duplicate(GetCurrentProcess(), handleOf(static_cast<std::uint32_t>(handle)), GetCurrentProcess(),
@@ -168,8 +169,8 @@ jboolean JNICALL NATIVE_FUNCTION(Win32Handle, close0)(JNIEnv*, jclass, jint hand
 // example "\??\C:"), or null.  A name too long for a counted string is
 // refused like a link that cannot be opened.
 jstring JNICALL NATIVE_FUNCTION(Win32Handle, getDeviceName0)(JNIEnv* env, jclass, jstring linkName) {
-    const auto openLink = optionalFunction<NtOpenSymbolicLinkObjectFn>(ntdll(), "NtOpenSymbolicLinkObject");
-    const auto queryLink = optionalFunction<NtQuerySymbolicLinkObjectFn>(ntdll(), "NtQuerySymbolicLinkObject");
+    const auto openLink = system_calls::function<NtOpenSymbolicLinkObjectFn>(ntdll(), "NtOpenSymbolicLinkObject");
+    const auto queryLink = system_calls::function<NtQuerySymbolicLinkObjectFn>(ntdll(), "NtQuerySymbolicLinkObject");
     if (!openLink || !queryLink) {
         printDiagnostic("did not find functions\n");
         return nullptr;

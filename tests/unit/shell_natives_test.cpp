@@ -18,7 +18,7 @@
 
 #include "natives/com_ptr.h"
 #include "natives/native_prototypes.h"
-#include "natives/system_calls.h"
+#include "launcher/system_calls.h"
 #include "tests/jni_double/jni_double.h"
 
 extern "C" jboolean JNICALL NATIVE_FUNCTION(ShellLink, create0)(JNIEnv*, jclass, jstring, jbyteArray, jbyteArray,
