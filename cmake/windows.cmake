@@ -186,8 +186,10 @@ add_test(NAME communication_tests COMMAND communication_tests)
 # runtime's untar, the download (against a local HTTP server of the test) and
 # the deletion helper.  The download shares the browser proxy settings with
 # the proxy natives' tests, which change them for a while.
-add_executable(fault_injection_tests tests/unit/fault_injection.cpp tests/unit/extraction_faults_test.cpp
-               tests/unit/log_capture.cpp)
+set(FAULT_TEST_SOURCES tests/unit/fault_injection.cpp tests/unit/extraction_faults_test.cpp
+                       tests/unit/untar_faults_test.cpp tests/unit/download_faults_test.cpp
+                       tests/unit/deletion_faults_test.cpp)
+add_executable(fault_injection_tests ${FAULT_TEST_SOURCES} tests/unit/log_capture.cpp)
 target_link_libraries(fault_injection_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS} ws2_32)
 target_link_options(fault_injection_tests PRIVATE ${STATIC_LINK})
 add_test(NAME fault_injection_tests COMMAND fault_injection_tests)
@@ -226,6 +228,5 @@ add_subdirectory(tests/jni_double)
 
 include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
 compile_as_test_code(SOURCES ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES} tests/unit/registry_win_test.cpp
-                             tests/unit/registry_natives_test.cpp tests/unit/fault_injection.cpp
-                             tests/unit/extraction_faults_test.cpp
+                             tests/unit/registry_natives_test.cpp ${FAULT_TEST_SOURCES}
                      TARGETS gtest gtest_main jni_double jni_double_test)

@@ -175,8 +175,8 @@ TEST_F(ExtractionFaults, EachFileCallFailsInTurn) {
     for (const Fault& fault : casesOf(passing)) {
         SCOPED_TRACE(describe(fault));
         const Record run = extract(fault);
-        ASSERT_TRUE(run.injected) << "the fault hit no call";
-        const Expected expected = expectedOf(fault, *run.injected);
+        ASSERT_FALSE(run.faulted.empty()) << "the fault hit no call";
+        const Expected expected = expectedOf(fault, run.faulted.front());
         expectOutcome(run, expected);
         if (expected.ends) {
             expectNoDirectoryLeft();

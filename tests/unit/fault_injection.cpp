@@ -64,8 +64,7 @@ const Fault* hit(const char* function, const std::wstring& subject) {
     if (!g.fault || g.fault->function != function) return nullptr;
     const bool due = g.fault->mode == Mode::once ? index == g.fault->index : index >= g.fault->index;
     if (!due) return nullptr;
-    if (!g.record.injected) g.record.injected = CallRecord{function, index, subject};
-    ++g.record.injections;
+    g.record.faulted.push_back({function, index, subject});
     return &*g.fault;
 }
 
@@ -211,6 +210,14 @@ LSTATUS WINAPI regCloseKey(HKEY key) {
 
 // ---- Restart, messages, the end, pauses
 
+// The privilege is granted without touching the process token; "access
+// denied" is the account without it, which Windows reports as success with
+// ERROR_NOT_ALL_ASSIGNED.
+BOOL WINAPI adjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+    SetLastError(hit("AdjustTokenPrivileges", L"") ? ERROR_NOT_ALL_ASSIGNED : ERROR_SUCCESS);
+    return TRUE;
+}
+
 BOOL WINAPI exitWindowsEx(UINT flags, DWORD) {
     if (const Fault* fault = hit("ExitWindowsEx", std::to_wstring(flags))) return failWith(*fault, FALSE);
     ++g.record.restartRequests;
@@ -330,7 +337,8 @@ std::vector<Kind> kindsOf(const std::string& function) {
     if (contains({"CloseHandle", "RegCloseKey", "InternetCloseHandle"}, function)) return {Kind::failedClose};
     if (contains({"DeleteFileA", "DeleteFileW", "RemoveDirectoryA", "RemoveDirectoryW", "MoveFileExW"}, function))
         return {Kind::accessDenied, Kind::sharingViolation};
-    if (contains({"RegCreateKeyExW", "RegSetValueExW", "ExitWindowsEx"}, function)) return {Kind::accessDenied};
+    if (contains({"RegCreateKeyExW", "RegSetValueExW", "AdjustTokenPrivileges", "ExitWindowsEx"}, function))
+        return {Kind::accessDenied};
     return {Kind::networkFailure};
 }
 
@@ -369,6 +377,7 @@ Injector::Injector() {
     replace("RegCreateKeyExW", regCreateKeyExW);
     replace("RegSetValueExW", regSetValueExW);
     replace("RegCloseKey", regCloseKey);
+    replace("AdjustTokenPrivileges", adjustTokenPrivileges);
     replace("ExitWindowsEx", exitWindowsEx);
     replace("MessageBoxW", messageBoxW);
     replace("ExitProcess", exitProcess);
@@ -411,7 +420,7 @@ Expected success() { return {}; }
 Expected fatal(const std::wstring& caption, const std::wstring& text) { return {true, caption, text}; }
 
 void expectOutcome(const Record& run, const Expected& expected) {
-    EXPECT_GE(run.injections, 1) << "the fault hit no call";
+    EXPECT_FALSE(run.faulted.empty()) << "the fault hit no call";
     EXPECT_EQ(run.ended, expected.ends);
     if (expected.ends) {
         EXPECT_EQ(run.exitCode, 1u);

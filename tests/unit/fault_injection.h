@@ -77,9 +77,8 @@ struct Record {
     UINT exitCode = 0;
     // Handles and keys opened through the table and not closed by the end.
     std::vector<std::wstring> leaks;
-    // The first call the fault hit, and how many it hit.
-    std::optional<CallRecord> injected;
-    int injections = 0;
+    // The calls the fault hit, in order.
+    std::vector<CallRecord> faulted;
 
     int count(const std::string& function) const;
 };
@@ -121,7 +120,8 @@ Expected success();
 Expected fatal(const std::wstring& caption, const std::wstring& text);
 
 // Checks the message and the end against the expectation, that the fault
-// hit a call, and that no handle or key the run opened stayed open.
+// hit a call, and that no handle or key the run opened stayed open.  The
+// expectation of a case is a function of the first call the fault hit.
 void expectOutcome(const Record& run, const Expected& expected);
 
 // The configuration, the launcher state and the current directory, put back
