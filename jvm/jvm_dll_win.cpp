@@ -71,7 +71,8 @@ void* addDllDirectory(const std::string& directory, bool logIt) {
 }
 
 void removeDllDirectory(void* cookie) {
-    static const auto remove = system_calls::systemFunction<RemoveDllDirectoryFunction>(L"kernel32.dll", "RemoveDllDirectory");
+    static const auto remove =
+        system_calls::systemFunction<RemoveDllDirectoryFunction>(L"kernel32.dll", "RemoveDllDirectory");
     if (!cookie || !remove) return;
     logMessage(L"Removing DLL directory");
     remove(cookie);

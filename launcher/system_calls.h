@@ -26,27 +26,27 @@
 
 // The imported calls of the extraction, the carried runtime's untar, the
 // download's target file, the deletion helper and the fatal end.
-#define SYSTEM_CALL_ENTRIES(X)                                                                                        \
-    X(CreateFileA)                                                                                                    \
-    X(CreateFileW)                                                                                                    \
-    X(ReadFile)                                                                                                       \
-    X(WriteFile)                                                                                                      \
-    X(CloseHandle)                                                                                                    \
-    X(CreateDirectoryA)                                                                                               \
-    X(DeleteFileA)                                                                                                    \
-    X(DeleteFileW)                                                                                                    \
-    X(RemoveDirectoryA)                                                                                               \
-    X(RemoveDirectoryW)                                                                                               \
-    X(MoveFileExW)                                                                                                    \
-    X(GetTempFileNameA)                                                                                               \
-    X(GetTempFileNameW)                                                                                               \
-    X(RegCreateKeyExW)                                                                                                \
-    X(RegSetValueExW)                                                                                                 \
-    X(RegCloseKey)                                                                                                    \
-    X(AdjustTokenPrivileges)                                                                                          \
-    X(ExitWindowsEx)                                                                                                  \
-    X(MessageBoxW)                                                                                                    \
-    X(ExitProcess)                                                                                                    \
+#define SYSTEM_CALL_ENTRIES(X) \
+    X(CreateFileA)             \
+    X(CreateFileW)             \
+    X(ReadFile)                \
+    X(WriteFile)               \
+    X(CloseHandle)             \
+    X(CreateDirectoryA)        \
+    X(DeleteFileA)             \
+    X(DeleteFileW)             \
+    X(RemoveDirectoryA)        \
+    X(RemoveDirectoryW)        \
+    X(MoveFileExW)             \
+    X(GetTempFileNameA)        \
+    X(GetTempFileNameW)        \
+    X(RegCreateKeyExW)         \
+    X(RegSetValueExW)          \
+    X(RegCloseKey)             \
+    X(AdjustTokenPrivileges)   \
+    X(ExitWindowsEx)           \
+    X(MessageBoxW)             \
+    X(ExitProcess)             \
     X(Sleep)
 
 namespace system_calls {
@@ -69,12 +69,12 @@ Entry& entry(Call call);
 
 // The typed accessors.  A replacement that makes an imported call "missing"
 // (null) affects only lookups by name; the accessor then reaches the import.
-#define SYSTEM_CALL_ACCESSOR(name)                                                                     \
-    template <typename... Args>                                                                        \
-    inline auto name(Args&&... args) {                                                                 \
-        const Entry& e = entry(Call::name);                                                            \
+#define SYSTEM_CALL_ACCESSOR(name)                                                                               \
+    template <typename... Args>                                                                                  \
+    inline auto name(Args&&... args) {                                                                           \
+        const Entry& e = entry(Call::name);                                                                      \
         return reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>(e.current ? e.current : e.original))( \
-            std::forward<Args>(args)...);                                                              \
+            std::forward<Args>(args)...);                                                                        \
     }
 SYSTEM_CALL_ENTRIES(SYSTEM_CALL_ACCESSOR)
 #undef SYSTEM_CALL_ACCESSOR

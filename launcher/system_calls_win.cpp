@@ -117,7 +117,8 @@ ReplaceFunction::~ReplaceFunction() {
         functions[name_] = previous_;
     else
         functions.erase(name_);
-    if (Entry* imported = importedEntry(name_.c_str())) imported->current = hadPrevious_ ? previous_ : imported->original;
+    if (Entry* imported = importedEntry(name_.c_str()))
+        imported->current = hadPrevious_ ? previous_ : imported->original;
 }
 
 HideModule::HideModule(const wchar_t* name) : name_(lowerCase(name)) { hiddenModules().insert(name_); }

@@ -47,8 +47,7 @@ HANDLE handleOf(std::uint32_t value) { return reinterpret_cast<HANDLE>(static_ca
 
 // One object query's answer as a counted string (the type name or the
 // object name lead their answers), or none.
-std::optional<std::u16string> queryObjectText(NtQueryObjectFn queryObject, HANDLE object, ULONG kind,
-                                              bool growOnce) {
+std::optional<std::u16string> queryObjectText(NtQueryObjectFn queryObject, HANDLE object, ULONG kind, bool growOnce) {
     std::vector<unsigned char> answer(kObjectAnswerBytes);
     ULONG reported = 0;
     LONG status = queryObject(object, kind, answer.data(), static_cast<ULONG>(answer.size()), &reported);
@@ -160,8 +159,8 @@ jboolean JNICALL NATIVE_FUNCTION(Win32Handle, close0)(JNIEnv*, jclass, jint hand
     const auto duplicate = system_calls::function<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
     if (!duplicate) return JNI_FALSE;
     UniqueKernelHandle copy;
-    const LONG status = duplicate(GetCurrentProcess(), handleOf(static_cast<std::uint32_t>(handle)), GetCurrentProcess(),
-                                  copy.put(), 0, 0, DUPLICATE_CLOSE_SOURCE);
+    const LONG status = duplicate(GetCurrentProcess(), handleOf(static_cast<std::uint32_t>(handle)),
+                                  GetCurrentProcess(), copy.put(), 0, 0, DUPLICATE_CLOSE_SOURCE);
     return jni::toJava(status >= 0);
 }
 
@@ -188,14 +187,15 @@ jstring JNICALL NATIVE_FUNCTION(Win32Handle, getDeviceName0)(JNIEnv* env, jclass
     UniqueKernelHandle link;
     const LONG opened = nameBytes ? openLink(link.put(), GENERIC_READ, &attributes) : kStatusNameTooLong;
     if (opened < 0) {
-        printDiagnostic("could not open link %S %p\n", name.get(), reinterpret_cast<void*>(static_cast<INT_PTR>(opened)));
+        printDiagnostic("could not open link %S %p\n", name.get(),
+                        reinterpret_cast<void*>(static_cast<INT_PTR>(opened)));
         return nullptr;
     }
     UNICODE_STRING target = {};
     ULONG reported = 0;
-    const std::optional<std::uint16_t> targetBytes =
-        queryLink(link.get(), &target, &reported) == kStatusBufferTooSmall ? handles::linkTargetBufferBytes(reported)
-                                                                          : std::nullopt;
+    const std::optional<std::uint16_t> targetBytes = queryLink(link.get(), &target, &reported) == kStatusBufferTooSmall
+                                                         ? handles::linkTargetBufferBytes(reported)
+                                                         : std::nullopt;
     if (!targetBytes) {
         printDiagnostic("could not query link length %S\n", name.get());
         return nullptr;

@@ -8,8 +8,8 @@
 // native's failure value, never a Java exception.  Optional functions are
 // looked up at run time through the call table (launcher/system_calls.h),
 // which tests replace; the restart request goes through it too.
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <cwchar>
 #include <memory>
@@ -68,8 +68,7 @@ std::optional<std::size_t> mainModulePath(GetModuleFileNameExWFn moduleFileName,
 // "<pid> <image path>" of one process, or none when it cannot be opened or
 // its path does not fit the entry buffer behind the id.
 std::optional<std::wstring> processEntry(const ImageFunctions& functions, DWORD pid) {
-    const DWORD access =
-        functions.imageName ? PROCESS_QUERY_INFORMATION : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    const DWORD access = functions.imageName ? PROCESS_QUERY_INFORMATION : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
     const UniqueKernelHandle process(OpenProcess(access, FALSE, pid));
     if (!process) return std::nullopt;
     const std::wstring prefix = fromUtf16(processes::entryPrefix(pid));
@@ -109,7 +108,8 @@ std::vector<std::wstring> entriesFromProcessStatus() {
     const auto enumProcesses = system_calls::function<EnumProcessesFn>(psapi.get(), "EnumProcesses");
     ImageFunctions functions;
     functions.moduleFileName = system_calls::function<GetModuleFileNameExWFn>(psapi.get(), "GetModuleFileNameExW");
-    functions.imageName = system_calls::function<QueryFullProcessImageNameWFn>(kernel.get(), "QueryFullProcessImageNameW");
+    functions.imageName =
+        system_calls::function<QueryFullProcessImageNameWFn>(kernel.get(), "QueryFullProcessImageNameW");
     if (!enumProcesses || (!functions.moduleFileName && !functions.imageName)) return entries;
     std::vector<DWORD> ids(kProcessIdBufferBytes / sizeof(DWORD));
     DWORD filled = 0;
@@ -126,7 +126,8 @@ std::vector<std::wstring> entriesFromProcessStatus() {
 std::vector<std::wstring> entriesFromToolHelp() {
     std::vector<std::wstring> entries;
     const UniqueModule kernel = UniqueModule(system_calls::loadSystemLibrary(L"Kernel32.DLL"));
-    const auto createSnapshot = system_calls::function<CreateToolhelp32SnapshotFn>(kernel.get(), "CreateToolhelp32Snapshot");
+    const auto createSnapshot =
+        system_calls::function<CreateToolhelp32SnapshotFn>(kernel.get(), "CreateToolhelp32Snapshot");
     const auto processFirst = system_calls::function<Process32Fn>(kernel.get(), "Process32First");
     const auto processNext = system_calls::function<Process32Fn>(kernel.get(), "Process32Next");
     const auto moduleFirst = system_calls::function<Module32FirstWFn>(kernel.get(), "Module32FirstW");
@@ -240,8 +241,8 @@ jobjectArray JNICALL NATIVE_FUNCTION(Misc, getEnvVarPairs0)(JNIEnv* env, jclass)
 // five seconds and not for a window that hangs.
 void JNICALL NATIVE_FUNCTION(Misc, broadcastSettingChange0)(JNIEnv*, jclass) {
     DWORD_PTR answer = 0;
-    SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"),
-                        SMTO_ABORTIFHUNG, 5000, &answer);
+    SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG,
+                        5000, &answer);
 }
 
 // Total physical memory in bytes: GlobalMemoryStatusEx when it exists and
@@ -274,8 +275,7 @@ jlong JNICALL NATIVE_FUNCTION(Misc, getFreeDiskSpace0)(JNIEnv* env, jclass, jstr
 // Schedules the move (or, with a null target, the deletion) of a file for the
 // next restart; false when Windows refuses, MoveFileExW cannot be found or the
 // source is null.
-jboolean JNICALL NATIVE_FUNCTION(Misc, moveWithDelayUntilReboot0)(JNIEnv* env, jclass, jstring source,
-                                                                  jstring target) {
+jboolean JNICALL NATIVE_FUNCTION(Misc, moveWithDelayUntilReboot0)(JNIEnv* env, jclass, jstring source, jstring target) {
     const UniqueModule kernel(system_calls::loadSystemLibrary(L"Kernel32.DLL"));
     const auto moveFileEx = system_calls::function<MoveFileExWFn>(kernel.get(), "MoveFileExW");
     if (!moveFileEx) return JNI_FALSE;

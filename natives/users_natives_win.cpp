@@ -17,13 +17,13 @@
 #include <optional>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 #include "natives/account_rules.h"
 #include "natives/account_win.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
 #include "natives/native_prototypes.h"
-#include "launcher/system_calls.h"
 
 namespace {
 

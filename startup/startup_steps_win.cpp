@@ -126,7 +126,8 @@ void restrictDllSearch() {
 #pragma GCC diagnostic pop
     if (version.dwMajorVersion == 6 && version.dwMinorVersion == 0) return;
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    auto restrict = system_calls::systemFunction<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories");
+    auto restrict =
+        system_calls::systemFunction<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (!restrict) return;
     restrict(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
     logMessage(L"restrict DLL directories");

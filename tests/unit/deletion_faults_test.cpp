@@ -72,7 +72,8 @@ protected:
 
     void writeList() {
         std::wstring text = L"tvxfaults-nobody-holds-" + std::to_wstring(GetCurrentProcessId()) + L"\r\n";
-        text += L"reboot_deletion\r\n" + std::wstring(kQuestion) + L"\r\nEOSMARKER\r\n" + kWarning + L"\r\nEOSMARKER\r\n";
+        text +=
+            L"reboot_deletion\r\n" + std::wstring(kQuestion) + L"\r\nEOSMARKER\r\n" + kWarning + L"\r\nEOSMARKER\r\n";
         for (const std::wstring& file : files()) text += file + L"\r\n";
         text += L"\r\n";
         for (const std::wstring& directory : directories()) text += directory + L"\r\n";

@@ -90,7 +90,8 @@ Expected expectedOf(const Fault& fault, const CallRecord& hit) {
         return hit.subject == L"8 bytes" ? fatal(kErrorCaption, L"Internal Error: readLong")
                                          : fatal(kInstallerCaption, kCorrupted);
     // A short write is repeated until the chunk is written.
-    if (function == "WriteFile") return fault.kind == Kind::shortWrite ? success() : fatal(kInstallerCaption, kDiskSpace);
+    if (function == "WriteFile")
+        return fault.kind == Kind::shortWrite ? success() : fatal(kInstallerCaption, kDiskSpace);
     // A payload file whose close fails is not trusted; the installer's own
     // file was only read.
     if (function == "CloseHandle")

@@ -185,8 +185,8 @@ UINT WINAPI getTempFileNameW(LPCWSTR directory, LPCWSTR prefix, UINT unique, LPW
 
 // ---- Registry
 
-LSTATUS WINAPI regCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
-                               REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+LSTATUS WINAPI regCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access,
+                               LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
     if (const Fault* fault = hit("RegCreateKeyExW", subKey)) return static_cast<LSTATUS>(errorOf(fault->kind));
     const LSTATUS status =
         ::RegCreateKeyExW(root, subKey, reserved, keyClass, options, access, security, key, disposition);
@@ -195,7 +195,8 @@ LSTATUS WINAPI regCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR
 }
 
 LSTATUS WINAPI regSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
-    if (const Fault* fault = hit("RegSetValueExW", name ? name : L"")) return static_cast<LSTATUS>(errorOf(fault->kind));
+    if (const Fault* fault = hit("RegSetValueExW", name ? name : L""))
+        return static_cast<LSTATUS>(errorOf(fault->kind));
     return ::RegSetValueExW(key, name, reserved, type, data, size);
 }
 
@@ -453,8 +454,8 @@ SavedLauncher::~SavedLauncher() {
 
 std::string narrow(const std::wstring& text) {
     if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                         nullptr);
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
     return out;

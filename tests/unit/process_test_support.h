@@ -41,8 +41,8 @@ inline std::wstring tempDirectory() {
 // A file name of this test run in the temporary directory.
 inline std::wstring tempFile(const std::wstring& stem) {
     static int counter = 0;
-    return tempDirectory() + L"tvx-proc-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(++counter) + L"-" + stem;
+    return tempDirectory() + L"tvx-proc-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) +
+           L"-" + stem;
 }
 
 inline std::string readFile(const std::wstring& path) {
@@ -83,8 +83,8 @@ inline bool canCreateWindows() {
     return can;
 }
 
-#define REQUIRE_WINDOWS()                                                                                 \
-    if (!process_tests::canCreateWindows())                                                               \
+#define REQUIRE_WINDOWS()                                                                                \
+    if (!process_tests::canCreateWindows())                                                              \
     GTEST_SKIP() << "Wine creates no windows in this session (no X display; tests/unit/with_display.sh " \
                     "gives one)"
 

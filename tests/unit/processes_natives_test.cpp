@@ -183,7 +183,9 @@ TEST_F(ProcessNatives, PhysicalMemoryFromTheExtendedStatusOrItsFallback) {
     const std::vector<Case> cases = {
         {"extended", {}, static_cast<jlong>(extended.ullTotalPhys), ""},
         {"missing", {{"GlobalMemoryStatusEx"}, {}}, static_cast<jlong>(basic.dwTotalPhys), ""},
-        {"failing", {{}, {{"GlobalMemoryStatusEx", asProc(failingMemoryStatus)}}}, static_cast<jlong>(basic.dwTotalPhys),
+        {"failing",
+         {{}, {{"GlobalMemoryStatusEx", asProc(failingMemoryStatus)}}},
+         static_cast<jlong>(basic.dwTotalPhys),
          "error 5\n"},
     };
     for (const Case& c : cases) {

@@ -23,7 +23,8 @@ namespace {
 using namespace faults;
 
 const wchar_t kErrorCaption[] = L"Error";
-const wchar_t kCorrupted[] = L"The bundled JRE is corrupted. If you downloaded the setup file please download it again.";
+const wchar_t kCorrupted[] =
+    L"The bundled JRE is corrupted. If you downloaded the setup file please download it again.";
 
 std::string pattern(std::size_t size, int seed) {
     std::string bytes(size, '\0');
@@ -71,7 +72,9 @@ std::map<std::wstring, std::string> expectedRuntime() {
     return files;
 }
 
-Expected fileNotCreated(const std::wstring& name) { return fatal(kErrorCaption, L"Could not open file " + name + L"\n"); }
+Expected fileNotCreated(const std::wstring& name) {
+    return fatal(kErrorCaption, L"Could not open file " + name + L"\n");
+}
 
 class UntarFaults : public ::testing::Test {
 protected:
@@ -109,7 +112,7 @@ protected:
         // Directories fail quietly; the first file inside then cannot be made.
         if (function == "CreateDirectoryA")
             return fileNotCreated(hit.subject.find(L"\\jre\\lib") != std::wstring::npos ? L"lib\\rt.jar"
-                                                                                       : L"bin\\java.exe");
+                                                                                        : L"bin\\java.exe");
         if (function == "CreateFileA") return fileNotCreated(hit.subject.substr(hit.subject.find(L"\\jre\\") + 5));
         // A file not written whole, or whose close failed, is a broken runtime.
         if (function == "WriteFile" || function == "CloseHandle") return fatal(kErrorCaption, kCorrupted);

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 #include "natives/native_prototypes.h"
-#include "launcher/system_calls.h"
 #include "tests/jni_double/jni_double.h"
 
 #define USER_NATIVE(name) NATIVE_FUNCTION(Win32UserInfo, name)
