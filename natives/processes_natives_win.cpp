@@ -8,8 +8,9 @@
 // native's failure value, never a Java exception.  Optional functions are
 // looked up at run time through the call table (launcher/system_calls.h),
 // which tests replace; the restart request goes through it too.
-#include <tlhelp32.h>
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cwchar>
 #include <memory>
