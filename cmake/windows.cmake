@@ -28,6 +28,7 @@ set(WIN_SOURCES
   launcher/launcher_state.cpp
   launcher/privilege_win.cpp
   launcher/registry_win.cpp
+  launcher/system_calls_win.cpp
   startup/main_flow_win.cpp
   startup/startup_steps_win.cpp
   launcher/temp_dir_win.cpp
@@ -104,13 +105,11 @@ set(NATIVE_SOURCES
   natives/processes_natives_win.cpp
   natives/windows_natives_win.cpp
   natives/handles_natives_win.cpp
-  natives/process_calls_win.cpp
   natives/registry_natives_win.cpp
   natives/services_natives_win.cpp
   natives/shell_natives_win.cpp
   natives/users_natives_win.cpp
   natives/account_win.cpp
-  natives/system_calls_win.cpp
   natives/acl_natives_win.cpp
 )
 add_library(launcher_natives OBJECT ${NATIVE_SOURCES})
@@ -167,8 +166,7 @@ add_test(NAME registry_tests COMMAND registry_tests)
 # processes and windows they act on.
 add_executable(process_natives_tests tests/unit/processes_natives_test.cpp tests/unit/windows_natives_test.cpp
                tests/unit/handles_natives_test.cpp natives/processes_natives_win.cpp
-               natives/windows_natives_win.cpp natives/handles_natives_win.cpp natives/process_calls_win.cpp
-               natives/native_bridge_win.cpp)
+               natives/windows_natives_win.cpp natives/handles_natives_win.cpp natives/native_bridge_win.cpp)
 target_link_libraries(process_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
 target_link_options(process_natives_tests PRIVATE ${STATIC_LINK})
 add_dependencies(process_natives_tests native_tables process_peer)
@@ -176,10 +174,10 @@ add_test(NAME process_natives_tests
          COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/with_display.sh $<TARGET_FILE:process_natives_tests>)
 # The user-account, shell-link and task-dialog natives through the JNI test
 # double, with Windows functions replaced where Wine cannot give a documented
-# result (natives/system_calls.h).
+# result (launcher/system_calls.h).
 add_executable(user_shell_natives_tests tests/unit/users_natives_test.cpp tests/unit/shell_natives_test.cpp
                natives/users_natives_win.cpp natives/account_win.cpp natives/shell_natives_win.cpp
-               natives/system_calls_win.cpp natives/native_bridge_win.cpp)
+               natives/native_bridge_win.cpp)
 target_link_libraries(user_shell_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS}
                       userenv uuid)
 target_link_options(user_shell_natives_tests PRIVATE ${STATIC_LINK})
@@ -193,6 +191,19 @@ target_link_libraries(communication_tests PRIVATE jni_double launcher_win gtest 
 target_link_options(communication_tests PRIVATE ${STATIC_LINK})
 add_dependencies(communication_tests native_tables)
 add_test(NAME communication_tests COMMAND communication_tests)
+
+# Faults injected through the call table into the extraction, the carried
+# runtime's untar, the download (against a local HTTP server of the test) and
+# the deletion helper.  The download shares the browser proxy settings with
+# the proxy natives' tests, which change them for a while.
+set(FAULT_TEST_SOURCES tests/unit/fault_injection.cpp tests/unit/extraction_faults_test.cpp
+                       tests/unit/untar_faults_test.cpp tests/unit/download_faults_test.cpp
+                       tests/unit/deletion_faults_test.cpp)
+add_executable(fault_injection_tests ${FAULT_TEST_SOURCES} tests/unit/log_capture.cpp)
+target_link_libraries(fault_injection_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS} ws2_32)
+target_link_options(fault_injection_tests PRIVATE ${STATIC_LINK})
+add_test(NAME fault_injection_tests COMMAND fault_injection_tests)
+set_tests_properties(fault_injection_tests communication_tests PROPERTIES RESOURCE_LOCK internet_settings)
 
 add_executable(chooser_tests tests/unit/choosers_natives_test.cpp natives/choosers_natives_win.cpp
                natives/native_bridge_win.cpp)
@@ -227,5 +238,5 @@ add_subdirectory(tests/jni_double)
 
 include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
 compile_as_test_code(SOURCES ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES} tests/unit/registry_win_test.cpp
-                             tests/unit/registry_natives_test.cpp
+                             tests/unit/registry_natives_test.cpp ${FAULT_TEST_SOURCES}
                      TARGETS gtest gtest_main jni_double jni_double_test)

@@ -16,6 +16,10 @@
 // start-up through the fatal path.
 void unpackAndUseCarriedJre(HWND progressWindow);
 
+// The above without loading the runtime: unpacks, deletes the archive and
+// restores the packed jars, or ends the start-up through the fatal path.
+void unpackCarriedJre(HWND progressWindow);
+
 // The last step of the above alone: loads the runtime of "jre" (a language
 // restart finds it unpacked by the earlier run), else the JVM search; ends
 // the start-up when neither gives a runtime.

@@ -12,6 +12,7 @@
 #include "launcher/errors.h"
 #include "launcher/log.h"
 #include "launcher/path_ops.h"
+#include "launcher/system_calls.h"
 #include "launcher/system_paths.h"
 #include "launcher/temp_dir.h"
 #include "launcher/win_handles.h"
@@ -59,17 +60,20 @@ class DirectoryTarget : public TarTarget {
 public:
     DirectoryTarget(const std::string& directory, HWND progressWindow, std::int64_t total)
         : directory_(directory), window_(progressWindow), total_(total) {}
-    void makeDirectory(const std::string& name) override { CreateDirectoryA(pathOf(name).c_str(), nullptr); }
+    void makeDirectory(const std::string& name) override {
+        system_calls::CreateDirectoryA(pathOf(name).c_str(), nullptr);
+    }
     bool createFile(const std::string& name) override {
-        file_.reset(CreateFileA(pathOf(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+        file_.reset(system_calls::CreateFileA(pathOf(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
         return file_.valid();
     }
     bool writeFile(const char* data, std::size_t size) override {
         DWORD written = 0;
-        return WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+        return system_calls::WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr) &&
+               written == size;
     }
-    bool closeFile() override { return CloseHandle(file_.release()) != 0; }
+    bool closeFile() override { return system_calls::CloseHandle(file_.release()) != 0; }
     void progress(std::int64_t position) override {
         if (!window_) return;
         if (const std::optional<int> bar = tar::unpackBarPosition(position, total_)) setProgressPosition(window_, *bar);
@@ -140,17 +144,20 @@ bool untarArchive(const std::string& archive, const std::string& targetDirectory
     return result.status == UntarStatus::Complete;
 }
 
-void unpackAndUseCarriedJre(HWND progressWindow) {
+void unpackCarriedJre(HWND progressWindow) {
     const DWORD start = GetTickCount();
     logMessage(L"extracting JRE");
     const std::string runtime = inCurrentDirectory(kRuntimeDirectory);
     const std::string archive = inCurrentDirectory(kArchiveName);
-    if (!CreateDirectoryA(runtime.c_str(), nullptr)) logError(L"Could not create JRE dir");
+    if (!system_calls::CreateDirectoryA(runtime.c_str(), nullptr)) logError(L"Could not create JRE dir");
     if (!untarArchive(archive, runtime, progressWindow, getConfigInt(config::kCarriedJreSize))) {
         logError(L"Could not untar JRE");
         fatalText(L"The bundled JRE is corrupted. If you downloaded the setup file please download it again.");
     }
-    DeleteFileA(archive.c_str());
+    // An archive that stays takes room in the extraction directory only;
+    // the runtime is complete without it.
+    if (!system_calls::DeleteFileA(archive.c_str()))
+        logError(L"could not delete %S (error %d)", archive.c_str(), static_cast<int>(GetLastError()));
     const DWORD unpackMilliseconds = GetTickCount() - start;
 
     if (getConfigInt(config::kCarriedJrePacked) != 0) {
@@ -161,6 +168,10 @@ void unpackAndUseCarriedJre(HWND progressWindow) {
         restorePackedJars(runtime + "\\jre");
         g_packProgress.done.store(true);
     }
+}
+
+void unpackAndUseCarriedJre(HWND progressWindow) {
+    unpackCarriedJre(progressWindow);
     useUnpackedJre();
 }
 

@@ -16,6 +16,7 @@
 #include "launcher/path_ops.h"
 #include "launcher/privilege.h"
 #include "launcher/registry_win.h"
+#include "launcher/system_calls.h"
 #include "launcher/system_paths.h"
 #include "launcher/win_handles.h"
 
@@ -43,16 +44,22 @@ void enterExecutableDirectory() {
     if (!directory.empty()) SetCurrentDirectoryW(directory.c_str());
 }
 
-// The list's lines; none when the file cannot be opened or read.
+// The list's lines; none when the file cannot be opened or read.  A read
+// that fails part way gives no lines either: the last line read could be the
+// beginning of a longer path, naming another file.
 std::vector<wstring> readListFile(const wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(system_calls::CreateFileW(path.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return {};
     std::vector<unsigned char> bytes;
     unsigned char buffer[64 * 1024];
-    DWORD got = 0;
-    while (bytes.size() < kListFileLimit && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (bytes.size() < kListFileLimit) {
+        DWORD got = 0;
+        if (!system_calls::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return {};
+        if (got == 0) break;
         bytes.insert(bytes.end(), buffer, buffer + std::min<std::size_t>(got, kListFileLimit - bytes.size()));
+    }
     return deletion::readListLines(bytes.data(), bytes.size());
 }
 
@@ -64,7 +71,7 @@ deletion::Removal removal(BOOL done) {
 }
 
 bool deleteAtReboot(const wstring& path) {
-    return MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    return system_calls::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
 class WindowsPassActions : public deletion::PassActions {
@@ -77,13 +84,17 @@ public:
             UniqueKernelHandle semaphore(CreateSemaphoreW(nullptr, 1, 1, name.c_str()));
             if (GetLastError() != ERROR_ALREADY_EXISTS) return;
             semaphore.reset();
-            Sleep(kSemaphorePollMilliseconds);
+            system_calls::Sleep(kSemaphorePollMilliseconds);
         }
     }
-    deletion::Removal deleteFile(const wstring& path) override { return removal(DeleteFileW(path.c_str())); }
-    deletion::Removal removeDirectory(const wstring& path) override { return removal(RemoveDirectoryW(path.c_str())); }
+    deletion::Removal deleteFile(const wstring& path) override {
+        return removal(system_calls::DeleteFileW(path.c_str()));
+    }
+    deletion::Removal removeDirectory(const wstring& path) override {
+        return removal(system_calls::RemoveDirectoryW(path.c_str()));
+    }
     bool scheduleAtReboot(const wstring& path) override { return deleteAtReboot(path); }
-    void sleep(unsigned milliseconds) override { Sleep(milliseconds); }
+    void sleep(unsigned milliseconds) override { system_calls::Sleep(milliseconds); }
 };
 
 // The directory of the marker: the user's temporary directory (created when
@@ -106,7 +117,7 @@ wstring markerDirectory() {
 wstring createMarker() {
     const wstring directory = markerDirectory();
     wchar_t name[MAX_PATH + 1] = {};
-    if (GetTempFileNameW(directory.c_str(), L"ide", 0, name) != 0) return name;
+    if (system_calls::GetTempFileNameW(directory.c_str(), L"ide", 0, name) != 0) return name;
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     wstring fallback = directory;
     // HOMEDRIVE and HOMEPATH name the directory without a closing backslash;
@@ -119,18 +130,22 @@ class WindowsEndingActions : public deletion::EndingActions {
 public:
     bool requestRestart() override { return ::requestRestart(); }
     bool askQuestion(const wstring& text) override {
-        return MessageBoxW(nullptr, text.c_str(), kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+        return system_calls::MessageBoxW(nullptr, text.c_str(), kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
     }
     void showWarning(const wstring& text) override {
-        MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | MB_ICONWARNING);
+        system_calls::MessageBoxW(nullptr, text.c_str(), kCaption, MB_OK | MB_ICONWARNING);
     }
     // The marker outlives the helper until the next reboot deletes it, so
     // the installer can tell on its next start whether the reboot is still
     // outstanding.  Each hive is written on its own: one refused write does
-    // not keep the other.
+    // not keep the other.  A marker that cannot be left to the reboot is
+    // deleted at once: nothing else would ever remove it.
     void recordRebootCheck() override {
         const wstring marker = createMarker();
-        if (!deleteAtReboot(marker)) return;
+        if (!deleteAtReboot(marker)) {
+            system_calls::DeleteFileW(marker.c_str());
+            return;
+        }
         for (const registry::KeyLocation& key : kRebootCheckKeys)
             registry::writeString(key, kRebootCheckValue, marker, registry::Terminator::nulStored);
     }
@@ -140,14 +155,14 @@ public:
 
 bool requestRestart() {
     if (!setPrivilege(L"SeShutdownPrivilege")) return false;
-    return ExitWindowsEx(EWX_REBOOT, 0) != 0;
+    return system_calls::ExitWindowsEx(EWX_REBOOT, 0) != 0;
 }
 
 int runDeletionHelper(const wstring& listPath) {
     enterExecutableDirectory();
     WindowsPassActions passActions;
     const deletion::PassesResult passes = deletion::runDeletionPasses(readListFile(listPath), passActions);
-    DeleteFileW(listPath.c_str());
+    system_calls::DeleteFileW(listPath.c_str());
     WindowsEndingActions endingActions;
     deletion::finishDeletion(passes, endingActions);
     return 0;

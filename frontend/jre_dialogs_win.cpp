@@ -34,7 +34,7 @@ static_assert(sizeof(void*) != 4 || sizeof(OPENFILENAMEA) == 88, "OPENFILENAMEA 
 // Looked up once and kept; null when the library or the function is missing.
 GetOpenFileNameFunction openFileFunction() {
     static const GetOpenFileNameFunction function =
-        systemFunction<GetOpenFileNameFunction>(L"Comdlg32.dll", "GetOpenFileNameA");
+        system_calls::systemFunction<GetOpenFileNameFunction>(L"Comdlg32.dll", "GetOpenFileNameA");
     return function;
 }
 

@@ -15,6 +15,7 @@
 #include "launcher/config_store.h"
 #include "launcher/errors.h"
 #include "launcher/log.h"
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 #include "resources/resource_ids.h"
 
@@ -40,43 +41,46 @@ struct InternetLibrary {
     InternetReadFileFunction readFile;
 };
 
-// Set once the library is loaded, before the first internet handle exists.
-InternetCloseHandleFunction g_closeInternetHandle = nullptr;
+// An internet handle, closed through the library's InternetCloseHandle.
+class InternetHandle {
+public:
+    explicit InternetHandle(const InternetLibrary& library) : library_(library) {}
+    ~InternetHandle() { reset(); }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    void reset(HINTERNET handle = nullptr) {
+        if (handle_) library_.closeHandle(handle_);
+        handle_ = handle;
+    }
+    HINTERNET get() const { return handle_; }
+    bool valid() const { return handle_ != nullptr; }
 
-struct InternetHandleTraits {
-    using Handle = HINTERNET;
-    static Handle invalid() { return nullptr; }
-    static void close(Handle handle) { g_closeInternetHandle(handle); }
+private:
+    const InternetLibrary& library_;
+    HINTERNET handle_ = nullptr;
 };
-using UniqueInternetHandle = UniqueResource<InternetHandleTraits>;
 
+// The library is loaded on first use and stays loaded; its functions are
+// looked up through the call table for each download.
 std::optional<InternetLibrary> loadInternetLibrary() {
-    if (!GetModuleHandleW(kInternetLibrary) &&
-        !LoadLibraryExW(kInternetLibrary, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    if (!system_calls::systemModule(kInternetLibrary)) {
         logError(L"Could not load wininet.dll");
         return std::nullopt;
     }
     InternetLibrary library{
-        systemFunction<InternetOpenUrlFunction>(kInternetLibrary, "InternetOpenUrlW"),
-        systemFunction<InternetOpenFunction>(kInternetLibrary, "InternetOpenW"),
-        systemFunction<HttpQueryInfoFunction>(kInternetLibrary, "HttpQueryInfoW"),
-        systemFunction<InternetAttemptConnectFunction>(kInternetLibrary, "InternetAttemptConnect"),
-        systemFunction<InternetCloseHandleFunction>(kInternetLibrary, "InternetCloseHandle"),
-        systemFunction<InternetReadFileFunction>(kInternetLibrary, "InternetReadFile"),
+        system_calls::systemFunction<InternetOpenUrlFunction>(kInternetLibrary, "InternetOpenUrlW"),
+        system_calls::systemFunction<InternetOpenFunction>(kInternetLibrary, "InternetOpenW"),
+        system_calls::systemFunction<HttpQueryInfoFunction>(kInternetLibrary, "HttpQueryInfoW"),
+        system_calls::systemFunction<InternetAttemptConnectFunction>(kInternetLibrary, "InternetAttemptConnect"),
+        system_calls::systemFunction<InternetCloseHandleFunction>(kInternetLibrary, "InternetCloseHandle"),
+        system_calls::systemFunction<InternetReadFileFunction>(kInternetLibrary, "InternetReadFile"),
     };
     if (!library.openUrl || !library.open || !library.queryInfo || !library.attemptConnect || !library.closeHandle ||
         !library.readFile) {
         logError(L"Could not load wininet functions");
         return std::nullopt;
     }
-    g_closeInternetHandle = library.closeHandle;
     return library;
-}
-
-// The library is loaded on first use and stays loaded.
-const InternetLibrary* internetLibrary() {
-    static const std::optional<InternetLibrary> library = loadInternetLibrary();
-    return library ? &*library : nullptr;
 }
 
 // One download through the internet library into a file of the current
@@ -84,7 +88,7 @@ const InternetLibrary* internetLibrary() {
 class InternetDownload final : public DownloadServices {
 public:
     InternetDownload(const InternetLibrary& internet, HWND window, wstring location)
-        : internet_(internet), window_(window), location_(std::move(location)) {}
+        : internet_(internet), window_(window), location_(std::move(location)), session_(internet), url_(internet) {}
 
     unsigned long attemptConnect() override { return internet_.attemptConnect(0); }
     bool openSession() override {
@@ -109,29 +113,29 @@ public:
     const void* urlHandle() const override { return url_.get(); }
 
     bool createTarget(const std::string& name) override {
-        target_.reset(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        target_.reset(system_calls::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         return succeeded(target_.valid());
     }
     bool writeTarget(const unsigned char* data, std::uint32_t size) override {
         DWORD written = 0;
-        if (!WriteFile(target_.get(), data, size, &written, nullptr)) return succeeded(false);
+        if (!system_calls::WriteFile(target_.get(), data, size, &written, nullptr)) return succeeded(false);
         if (written == size) return true;
         error_ = ERROR_WRITE_FAULT;
         return false;
     }
     bool closeTarget() override {
         if (!target_) return true;
-        return succeeded(CloseHandle(target_.release()) != FALSE);
+        return succeeded(system_calls::CloseHandle(target_.release()) != FALSE);
     }
     void deleteTarget(const std::string& name) override {
-        if (!DeleteFileA(name.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        if (!system_calls::DeleteFileA(name.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
             logError(L"could not delete %S (error %d)", name.c_str(), static_cast<int>(GetLastError()));
     }
     unsigned long lastError() const override { return error_; }
 
     std::uint32_t tickCount() override { return GetTickCount(); }
-    void sleep(std::uint32_t milliseconds) override { Sleep(milliseconds); }
+    void sleep(std::uint32_t milliseconds) override { system_calls::Sleep(milliseconds); }
 
     bool hasWindow() const override { return window_ != nullptr; }
     void showStatus(const wstring& text) override { SetDlgItemTextW(window_, IDC_STATUS_LINE, text.c_str()); }
@@ -155,8 +159,8 @@ private:
     HWND window_;
     wstring location_;
     // The URL is declared last: it is closed before its session.
-    UniqueInternetHandle session_;
-    UniqueInternetHandle url_;
+    InternetHandle session_;
+    InternetHandle url_;
     UniqueFile target_;
     unsigned long error_ = 0;
 };
@@ -173,7 +177,7 @@ void downloadJre(HWND progressWindow, const wstring& location) {
         SetDlgItemTextW(progressWindow, IDCANCEL, getMessageText(message::kCancelButton).c_str());
         showStatusLine(progressWindow, true);
     }
-    const InternetLibrary* internet = internetLibrary();
+    const std::optional<InternetLibrary> internet = loadInternetLibrary();
     if (!internet) fatalMessage(message::kNoInternetLibrary);
     InternetDownload services(*internet, progressWindow, location);
     const DownloadTexts texts{getMessageText(message::kConnecting), getMessageText(message::kDownloadProgress)};

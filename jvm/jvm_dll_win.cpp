@@ -63,7 +63,7 @@ void restorePath(const SavedPath& saved) {
 }
 
 void* addDllDirectory(const std::string& directory, bool logIt) {
-    static const auto add = systemFunction<AddDllDirectoryFunction>(L"kernel32.dll", "AddDllDirectory");
+    static const auto add = system_calls::systemFunction<AddDllDirectoryFunction>(L"kernel32.dll", "AddDllDirectory");
     if (!add) return nullptr;
     const wstring wide = fromFileCodePage(directory);
     if (logIt) logMessage(L"Adding DLL directory %s", wide.c_str());
@@ -71,7 +71,8 @@ void* addDllDirectory(const std::string& directory, bool logIt) {
 }
 
 void removeDllDirectory(void* cookie) {
-    static const auto remove = systemFunction<RemoveDllDirectoryFunction>(L"kernel32.dll", "RemoveDllDirectory");
+    static const auto remove =
+        system_calls::systemFunction<RemoveDllDirectoryFunction>(L"kernel32.dll", "RemoveDllDirectory");
     if (!cookie || !remove) return;
     logMessage(L"Removing DLL directory");
     remove(cookie);

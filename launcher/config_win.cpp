@@ -7,6 +7,7 @@
 #include "launcher/launcher_state.h"
 #include "launcher/locale.h"
 #include "launcher/log.h"
+#include "launcher/system_calls.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -19,7 +20,7 @@ namespace {
 
 bool FileSource::read(void* buffer, std::uint32_t size, std::uint32_t& got, std::uint32_t& error) {
     DWORD n = 0;
-    BOOL ok = ReadFile(file_, buffer, size, &n, nullptr);
+    BOOL ok = system_calls::ReadFile(file_, buffer, size, &n, nullptr);
     got = n;
     error = ok ? 0 : GetLastError();
     return ok != FALSE;
@@ -39,8 +40,8 @@ std::int64_t FileSource::position() const {
 
 UniqueFile openOwnExecutable() {
     const wstring& path = getExecutableLongPath();
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(system_calls::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         logError(L"Could not open %p %d %s", file.get(), static_cast<int>(GetLastError()), path.c_str());
         fatalText(L"Error opening media file.");

@@ -10,7 +10,7 @@
 bool setupConsole() {
     launcherState().consoleInUse = true;
     using AttachConsoleFn = BOOL(WINAPI*)(DWORD);
-    auto attach = systemFunction<AttachConsoleFn>(L"kernel32.dll", "AttachConsole");
+    auto attach = system_calls::systemFunction<AttachConsoleFn>(L"kernel32.dll", "AttachConsole");
     if (attach) {
         if (attach(ATTACH_PARENT_PROCESS)) return true;
         // Access denied means a console is already attached.

@@ -15,7 +15,7 @@ std::string determineLocaleCode(const ArgumentVector* words) {
     }
     if (!formatLocale) {
         using UiLanguageFn = LANGID(WINAPI*)();
-        auto uiLanguage = systemFunction<UiLanguageFn>(L"Kernel32.DLL", "GetUserDefaultUILanguage");
+        auto uiLanguage = system_calls::systemFunction<UiLanguageFn>(L"Kernel32.DLL", "GetUserDefaultUILanguage");
         if (uiLanguage) language = uiLanguage();
     }
     const std::string locale = localeForLanguageId(language);

@@ -1,5 +1,6 @@
 #include "launcher/privilege.h"
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 
 bool setPrivilege(const wchar_t* name, bool enable) {
@@ -11,6 +12,6 @@ bool setPrivilege(const wchar_t* name, bool enable) {
     if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) return false;
     // AdjustTokenPrivileges succeeds even when the account lacks the
     // privilege; only the last error (ERROR_NOT_ALL_ASSIGNED) tells.
-    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    system_calls::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
     return GetLastError() == ERROR_SUCCESS;
 }

@@ -4,6 +4,7 @@
 
 #include "launcher/privilege.h"
 #include "launcher/registry_path.h"
+#include "launcher/system_calls.h"
 
 namespace registry {
 
@@ -88,8 +89,9 @@ UniqueRegKey openKey(const KeyLocation& at, Access access, LSTATUS* status) {
     LSTATUS result;
     if (access == Access::create) {
         // RegCreateKeyExW takes an empty path, not a null one, for the key itself.
-        result = RegCreateKeyExW(at.root, at.subKey ? at.subKey : L"", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 KEY_ALL_ACCESS | at.view, nullptr, &key, nullptr);
+        result =
+            system_calls::RegCreateKeyExW(at.root, at.subKey ? at.subKey : L"", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                          KEY_ALL_ACCESS | at.view, nullptr, &key, nullptr);
     } else {
         const REGSAM mask = access == Access::read        ? KEY_READ
                             : access == Access::readWrite ? KEY_READ | KEY_SET_VALUE
@@ -145,7 +147,7 @@ std::optional<DWORD> readDword(const KeyLocation& at, const wchar_t* name) {
 }
 
 LSTATUS writeValue(HKEY key, const wchar_t* name, DWORD type, const void* data, std::size_t size) {
-    return RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+    return system_calls::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
 }
 
 LSTATUS writeString(HKEY key, const wchar_t* name, std::wstring_view text, Terminator terminator, DWORD type) {

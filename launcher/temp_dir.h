@@ -2,6 +2,8 @@
 // directory go), the extraction directory itself and its removal.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -32,8 +34,14 @@ std::string temporaryFileName();
 void createTempDirectory();
 
 // Writes the payload files into the extraction directory.  0 on success,
-// 1 when reading the installer failed, 2 when writing a file failed.
+// 1 when reading the installer failed, 2 when writing a file failed (a
+// short write is repeated until the chunk is written; a failed close counts
+// as a failed write).
 int extractPayload();
+// extractPayload, and on a failure the installer's message 20016 (read) or
+// 20018 (write) owned by `owner`, none in a quiet run, and the end with exit
+// code 1: the files written so far go with the extraction directory.
+void extractPayloadOrEnd(HWND owner);
 // The file offset after the last extracted file (0 until extraction ran).
 std::int64_t unextractedPosition();
 

@@ -14,6 +14,7 @@
 #include "launcher/launcher_state.h"
 #include "launcher/log.h"
 #include "launcher/payload.h"
+#include "launcher/system_calls.h"
 #include "launcher/system_paths.h"
 #include "launcher/temp_candidates.h"
 #include "launcher/win_handles.h"
@@ -151,7 +152,7 @@ std::string temporaryFileName() {
     logMessage(L"tempPath is %S", base.c_str());
     char name[MAX_PATH + 16];
     std::string result;
-    if (GetTempFileNameA(base.c_str(), "klp", 0, name)) {
+    if (system_calls::GetTempFileNameA(base.c_str(), "klp", 0, name)) {
         result = name;
     } else {
         logMessage(L"GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
@@ -168,7 +169,7 @@ void createTempDirectory() {
     for (int attempt = 0; attempt < 10; ++attempt) {
         directory = temporaryFileName() + "_dir" + std::to_string(secondsNow());
         logMessage(L"Temp dir3: %S", directory.c_str());
-        if (CreateDirectoryA(directory.c_str(), nullptr)) return;
+        if (system_calls::CreateDirectoryA(directory.c_str(), nullptr)) return;
         logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));
     }
     directory.clear();
@@ -196,7 +197,7 @@ int copyPayloadFile(FileSource& source, HANDLE out, std::int64_t size) {
         std::uint32_t written = 0;
         while (written < got) {
             DWORD n = 0;
-            if (!WriteFile(out, buffer.data() + written, got - written, &n, nullptr) || n == 0) {
+            if (!system_calls::WriteFile(out, buffer.data() + written, got - written, &n, nullptr) || n == 0) {
                 logError(L"WriteFile failed %d %d", static_cast<int>(got - written), static_cast<int>(GetLastError()));
                 return 2;
             }
@@ -232,7 +233,7 @@ int extractPayload() {
         if (!subdirectory.empty()) {
             const std::string path = directory + "\\" + subdirectory;
             logMessage(L"creating directory %S", path.c_str());
-            if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            if (!system_calls::CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
                 logError(L"failed to create directory %S", path.c_str());
         }
         const std::string path = directory + "\\" + name;
@@ -241,14 +242,19 @@ int extractPayload() {
         logMessage(L"extracting %S (size: %I64d)", path.c_str(), size);
         if (size <= 0) continue;
 
-        UniqueFile out(
-            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile out(system_calls::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out) {
             logError(L"Could not create file %S (%d)", path.c_str(), static_cast<int>(GetLastError()));
             fatalInternalError(InternalError::PayloadFileNotCreated);
         }
-        const int result = copyPayloadFile(source, out.get(), size);
-        out.reset();
+        int result = copyPayloadFile(source, out.get(), size);
+        // A close that fails may have lost data Windows still held for the
+        // file: the file counts as not written.
+        if (!system_calls::CloseHandle(out.release()) && result == 0) {
+            logError(L"CloseHandle failed %d", static_cast<int>(GetLastError()));
+            result = 2;
+        }
         if (result != 0) {
             logError(L"Failed to extract %S", path.c_str());
             return result;
@@ -258,6 +264,14 @@ int extractPayload() {
     file.reset();
     logMessage(L"extracting files done");
     return 0;
+}
+
+void extractPayloadOrEnd(HWND owner) {
+    const int result = extractPayload();
+    if (result == 0) return;
+    if (!launcherState().quiet)
+        showInstallerMessage(result == 2 ? message::kNotEnoughDiskSpace : message::kInstallerCorrupted, owner);
+    exitWithCleanup(1);
 }
 
 void emptyDirectory(const std::string& directory, bool recurse) {
@@ -278,10 +292,10 @@ void emptyDirectory(const std::string& directory, bool recurse) {
             // A junction or link is removed itself, never followed out of the
             // directory.
             if (recurse && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) emptyDirectory(path, true);
-            RemoveDirectoryA(path.c_str());
+            system_calls::RemoveDirectoryA(path.c_str());
         } else {
             logMessage(L"attempting to delete %S", path.c_str());
-            DeleteFileA(path.c_str());
+            system_calls::DeleteFileA(path.c_str());
         }
     } while (FindNextFileA(find.get(), &entry));
 }

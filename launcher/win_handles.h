@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winsvc.h>
 
+#include "launcher/system_calls.h"
+
 template <typename Traits>
 class UniqueResource {
 public:
@@ -44,16 +46,17 @@ private:
 };
 
 // Files, pipes and find handles use INVALID_HANDLE_VALUE; processes, threads
-// and most kernel objects use NULL.
+// and most kernel objects use NULL.  Handles and keys are closed through the
+// call table (launcher/system_calls.h), where tests count them.
 struct FileHandleTraits {
     using Handle = HANDLE;
     static Handle invalid() { return INVALID_HANDLE_VALUE; }
-    static void close(Handle h) { CloseHandle(h); }
+    static void close(Handle h) { system_calls::CloseHandle(h); }
 };
 struct KernelHandleTraits {
     using Handle = HANDLE;
     static Handle invalid() { return nullptr; }
-    static void close(Handle h) { CloseHandle(h); }
+    static void close(Handle h) { system_calls::CloseHandle(h); }
 };
 struct FindHandleTraits {
     using Handle = HANDLE;
@@ -63,7 +66,7 @@ struct FindHandleTraits {
 struct RegKeyTraits {
     using Handle = HKEY;
     static Handle invalid() { return nullptr; }
-    static void close(Handle h) { RegCloseKey(h); }
+    static void close(Handle h) { system_calls::RegCloseKey(h); }
 };
 struct ModuleTraits {
     using Handle = HMODULE;
@@ -111,13 +114,3 @@ using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
 using UniqueAllocatedSid = UniqueResource<AllocatedSidTraits>;
 using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
-
-// Looks up a function of a system library at run time.  The library is taken
-// when already loaded, else loaded from the system directory only.
-template <typename Function>
-Function systemFunction(const wchar_t* library, const char* name) {
-    HMODULE module = GetModuleHandleW(library);
-    if (!module) module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!module) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}

@@ -1,6 +1,6 @@
 #include "natives/account_win.h"
 
-#include "natives/system_calls.h"
+#include "launcher/system_calls.h"
 
 namespace account {
 

@@ -2,7 +2,7 @@
 // the token of a query with the five token functions found at run time, a
 // token's information in a buffer of the size it asks for, SIDs to and from
 // text, and account lookups on this computer with the natives' 8192-character
-// name buffers.  Every function is reached through natives/system_calls.h.
+// name buffers.  Every function is reached through launcher/system_calls.h.
 #pragma once
 
 #include <windows.h>

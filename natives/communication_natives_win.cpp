@@ -13,18 +13,17 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
 #include "natives/native_prototypes.h"
 #include "natives/pipe_channel_win.h"
-#include "natives/winhttp_functions_win.h"
 
 namespace {
 
@@ -47,22 +46,36 @@ constexpr jlong kStageOpen = 1;
 constexpr jlong kStageGetProxy = 2;
 const wchar_t kUserAgent[] = L"tovrix proxy detection/1.0";
 
-namespace winhttp_table {
-std::atomic<const winhttp::Functions*> replacement{nullptr};
+// The five WinHTTP functions of the proxy natives, looked up in
+// "Winhttp.dll" (from the system directory) through the call table, so a
+// test can make any of them fail or go missing.  The natives work only when
+// all five are found.
+struct WinHttpFunctions {
+    BOOL(WINAPI* getIEProxyConfigForCurrentUser)(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*) = nullptr;
+    HINTERNET(WINAPI* open)(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD) = nullptr;
+    BOOL(WINAPI* closeHandle)(HINTERNET) = nullptr;
+    BOOL(WINAPI* getProxyForUrl)(HINTERNET, LPCWSTR, WINHTTP_AUTOPROXY_OPTIONS*, WINHTTP_PROXY_INFO*) = nullptr;
+    BOOL(WINAPI* getDefaultProxyConfiguration)(WINHTTP_PROXY_INFO*) = nullptr;
 
-winhttp::Functions lookUp() {
-    winhttp::Functions f;
+    bool complete() const {
+        return getIEProxyConfigForCurrentUser && open && closeHandle && getProxyForUrl && getDefaultProxyConfiguration;
+    }
+};
+
+// The library stays loaded once loaded; the lookups are cheap next to the
+// queries they serve.
+WinHttpFunctions winHttpFunctions() {
+    WinHttpFunctions f;
     const wchar_t* const library = L"Winhttp.dll";
-    f.getIEProxyConfigForCurrentUser =
-        systemFunction<decltype(f.getIEProxyConfigForCurrentUser)>(library, "WinHttpGetIEProxyConfigForCurrentUser");
-    f.open = systemFunction<decltype(f.open)>(library, "WinHttpOpen");
-    f.closeHandle = systemFunction<decltype(f.closeHandle)>(library, "WinHttpCloseHandle");
-    f.getProxyForUrl = systemFunction<decltype(f.getProxyForUrl)>(library, "WinHttpGetProxyForUrl");
-    f.getDefaultProxyConfiguration =
-        systemFunction<decltype(f.getDefaultProxyConfiguration)>(library, "WinHttpGetDefaultProxyConfiguration");
+    f.getIEProxyConfigForCurrentUser = system_calls::systemFunction<decltype(f.getIEProxyConfigForCurrentUser)>(
+        library, "WinHttpGetIEProxyConfigForCurrentUser");
+    f.open = system_calls::systemFunction<decltype(f.open)>(library, "WinHttpOpen");
+    f.closeHandle = system_calls::systemFunction<decltype(f.closeHandle)>(library, "WinHttpCloseHandle");
+    f.getProxyForUrl = system_calls::systemFunction<decltype(f.getProxyForUrl)>(library, "WinHttpGetProxyForUrl");
+    f.getDefaultProxyConfiguration = system_calls::systemFunction<decltype(f.getDefaultProxyConfiguration)>(
+        library, "WinHttpGetDefaultProxyConfiguration");
     return f;
 }
-}  // namespace winhttp_table
 
 // The code of a failed WinHTTP call: GetLastError, never 0 (which would read
 // as success).
@@ -102,7 +115,7 @@ struct ProxyInfoStrings {
 // A WinHTTP session handle, closed with the table's WinHttpCloseHandle.
 class Session {
 public:
-    Session(const winhttp::Functions& f, HINTERNET handle) : f_(f), handle_(handle) {}
+    Session(const WinHttpFunctions& f, HINTERNET handle) : f_(f), handle_(handle) {}
     ~Session() {
         if (handle_) f_.closeHandle(handle_);
     }
@@ -111,7 +124,7 @@ public:
     HINTERNET get() const { return handle_; }
 
 private:
-    const winhttp::Functions& f_;
+    const WinHttpFunctions& f_;
     HINTERNET handle_;
 };
 
@@ -120,18 +133,6 @@ jlong autoProxyResult(jlong stage, jint code) {
 }
 
 }  // namespace
-
-namespace winhttp {
-
-const Functions& functions() {
-    if (const Functions* replacement = winhttp_table::replacement.load()) return *replacement;
-    static const Functions looked = winhttp_table::lookUp();  // once per process
-    return looked;
-}
-
-void replaceFunctionsForTesting(const Functions* replacement) { winhttp_table::replacement.store(replacement); }
-
-}  // namespace winhttp
 
 extern "C" {
 
@@ -190,7 +191,7 @@ jint JNICALL NATIVE_FUNCTION(Win32CommunicationBackend, getCurrentProcessId0)(JN
 // result: [0] "true" when automatic detection is on, [1] the configuration
 // script URL, [2] the proxy list, [3] the bypass list.
 jint JNICALL NATIVE_FUNCTION(Win32Proxy, getIEConfig0)(JNIEnv* env, jclass, jobjectArray result) {
-    const winhttp::Functions& f = winhttp::functions();
+    const WinHttpFunctions f = winHttpFunctions();
     if (!f.complete()) return kFunctionsMissing;
     if (!holdsEntries(env, result, 4)) return ERROR_INVALID_PARAMETER;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
@@ -203,7 +204,7 @@ jint JNICALL NATIVE_FUNCTION(Win32Proxy, getIEConfig0)(JNIEnv* env, jclass, jobj
 
 // result: [0] "true" for a named proxy, [1] the proxy list, [2] the bypass list.
 jint JNICALL NATIVE_FUNCTION(Win32Proxy, getDefaultConfig0)(JNIEnv* env, jclass, jobjectArray result) {
-    const winhttp::Functions& f = winhttp::functions();
+    const WinHttpFunctions f = winHttpFunctions();
     if (!f.complete()) return kFunctionsMissing;
     if (!holdsEntries(env, result, 3)) return ERROR_INVALID_PARAMETER;
     WINHTTP_PROXY_INFO info{};
@@ -221,7 +222,7 @@ jint JNICALL NATIVE_FUNCTION(Win32Proxy, getDefaultConfig0)(JNIEnv* env, jclass,
 jlong JNICALL NATIVE_FUNCTION(Win32Proxy, getAutoProxyConfig0)(JNIEnv* env, jclass, jobjectArray result, jstring url,
                                                                jstring scriptUrl, jint autoProxyFlags,
                                                                jint autoDetectFlags, jboolean autoLogon) {
-    const winhttp::Functions& f = winhttp::functions();
+    const WinHttpFunctions f = winHttpFunctions();
     if (!f.complete()) return kFunctionsMissing;
     const JavaString target(env, url);
     const JavaString script(env, scriptUrl);
@@ -249,7 +250,7 @@ jlong JNICALL NATIVE_FUNCTION(Win32Proxy, getAutoProxyConfig0)(JNIEnv* env, jcla
 }
 
 jboolean JNICALL NATIVE_FUNCTION(Win32Proxy, loadFunctions0)(JNIEnv*, jclass) {
-    return toJava(winhttp::functions().complete());
+    return toJava(winHttpFunctions().complete());
 }
 
 }  // extern "C"

@@ -66,7 +66,8 @@ DirectoryFn findSystemWindowsDirectory() {
 WNetGetUniversalNameFn findUniversalName() {
     // mpr.dll is no KnownDLL: it is loaded from the system directory only.
     static std::atomic<WNetGetUniversalNameFn> found{nullptr};
-    if (!found.load()) found = systemFunction<WNetGetUniversalNameFn>(L"mpr.dll", "WNetGetUniversalNameW");
+    if (!found.load())
+        found = system_calls::systemFunction<WNetGetUniversalNameFn>(L"mpr.dll", "WNetGetUniversalNameW");
     return found.load();
 }
 

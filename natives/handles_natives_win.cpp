@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "launcher/system_calls.h"
+#include "launcher/win_handles.h"
 #include "natives/handle_table.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
 #include "natives/native_prototypes.h"
-#include "natives/process_calls_win.h"
 
 namespace {
 
@@ -46,8 +47,7 @@ HANDLE handleOf(std::uint32_t value) { return reinterpret_cast<HANDLE>(static_ca
 
 // One object query's answer as a counted string (the type name or the
 // object name lead their answers), or none.
-std::optional<std::u16string> queryObjectText(NtQueryObjectFn queryObject, HANDLE object, ULONG kind,
-                                              bool growOnce) {
+std::optional<std::u16string> queryObjectText(NtQueryObjectFn queryObject, HANDLE object, ULONG kind, bool growOnce) {
     std::vector<unsigned char> answer(kObjectAnswerBytes);
     ULONG reported = 0;
     LONG status = queryObject(object, kind, answer.data(), static_cast<ULONG>(answer.size()), &reported);
@@ -124,9 +124,9 @@ extern "C" {
 // and objects that are not files are not listed.  Null when a function of
 // ntdll.dll is missing or the handle table cannot be read.
 jobjectArray JNICALL NATIVE_FUNCTION(Win32Handle, list0)(JNIEnv* env, jclass) {
-    const auto querySystem = optionalFunction<NtQuerySystemInformationFn>(ntdll(), "NtQuerySystemInformation");
-    const auto duplicate = optionalFunction<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
-    const auto queryObject = optionalFunction<NtQueryObjectFn>(ntdll(), "NtQueryObject");
+    const auto querySystem = system_calls::function<NtQuerySystemInformationFn>(ntdll(), "NtQuerySystemInformation");
+    const auto duplicate = system_calls::function<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
+    const auto queryObject = system_calls::function<NtQueryObjectFn>(ntdll(), "NtQueryObject");
     if (!querySystem || !duplicate || !queryObject) return nullptr;
     const std::optional<std::vector<handles::HandleEntry>> table = readHandleTable(querySystem);
     if (!table) return nullptr;
@@ -156,11 +156,11 @@ jobjectArray JNICALL NATIVE_FUNCTION(Win32Handle, list0)(JNIEnv* env, jclass) {
 // closes).
 jboolean JNICALL NATIVE_FUNCTION(Win32Handle, close0)(JNIEnv*, jclass, jint handle) {
     if (handle < 0) return JNI_FALSE;
-    const auto duplicate = optionalFunction<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
+    const auto duplicate = system_calls::function<NtDuplicateObjectFn>(ntdll(), "NtDuplicateObject");
     if (!duplicate) return JNI_FALSE;
     UniqueKernelHandle copy;
-    const LONG status = duplicate(GetCurrentProcess(), handleOf(static_cast<std::uint32_t>(handle)), GetCurrentProcess(),
-                                  copy.put(), 0, 0, DUPLICATE_CLOSE_SOURCE);
+    const LONG status = duplicate(GetCurrentProcess(), handleOf(static_cast<std::uint32_t>(handle)),
+                                  GetCurrentProcess(), copy.put(), 0, 0, DUPLICATE_CLOSE_SOURCE);
     return jni::toJava(status >= 0);
 }
 
@@ -168,8 +168,8 @@ jboolean JNICALL NATIVE_FUNCTION(Win32Handle, close0)(JNIEnv*, jclass, jint hand
 // example "\??\C:"), or null.  A name too long for a counted string is
 // refused like a link that cannot be opened.
 jstring JNICALL NATIVE_FUNCTION(Win32Handle, getDeviceName0)(JNIEnv* env, jclass, jstring linkName) {
-    const auto openLink = optionalFunction<NtOpenSymbolicLinkObjectFn>(ntdll(), "NtOpenSymbolicLinkObject");
-    const auto queryLink = optionalFunction<NtQuerySymbolicLinkObjectFn>(ntdll(), "NtQuerySymbolicLinkObject");
+    const auto openLink = system_calls::function<NtOpenSymbolicLinkObjectFn>(ntdll(), "NtOpenSymbolicLinkObject");
+    const auto queryLink = system_calls::function<NtQuerySymbolicLinkObjectFn>(ntdll(), "NtQuerySymbolicLinkObject");
     if (!openLink || !queryLink) {
         printDiagnostic("did not find functions\n");
         return nullptr;
@@ -187,14 +187,15 @@ jstring JNICALL NATIVE_FUNCTION(Win32Handle, getDeviceName0)(JNIEnv* env, jclass
     UniqueKernelHandle link;
     const LONG opened = nameBytes ? openLink(link.put(), GENERIC_READ, &attributes) : kStatusNameTooLong;
     if (opened < 0) {
-        printDiagnostic("could not open link %S %p\n", name.get(), reinterpret_cast<void*>(static_cast<INT_PTR>(opened)));
+        printDiagnostic("could not open link %S %p\n", name.get(),
+                        reinterpret_cast<void*>(static_cast<INT_PTR>(opened)));
         return nullptr;
     }
     UNICODE_STRING target = {};
     ULONG reported = 0;
-    const std::optional<std::uint16_t> targetBytes =
-        queryLink(link.get(), &target, &reported) == kStatusBufferTooSmall ? handles::linkTargetBufferBytes(reported)
-                                                                          : std::nullopt;
+    const std::optional<std::uint16_t> targetBytes = queryLink(link.get(), &target, &reported) == kStatusBufferTooSmall
+                                                         ? handles::linkTargetBufferBytes(reported)
+                                                         : std::nullopt;
     if (!targetBytes) {
         printDiagnostic("could not query link length %S\n", name.get());
         return nullptr;

@@ -6,9 +6,10 @@
 // the decisions that need no Windows (entry texts, environment entries, the
 // close-and-wait result codes) are natives/process_rules.h.  Failure is the
 // native's failure value, never a Java exception.  Optional functions are
-// looked up at run time through natives/process_calls_win.h, which tests
-// replace; the restart request goes through it too.
+// looked up at run time through the call table (launcher/system_calls.h),
+// which tests replace; the restart request goes through it too.
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include <cwchar>
@@ -17,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "launcher/privilege.h"
+#include "launcher/system_calls.h"
+#include "launcher/win_handles.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
 #include "natives/native_prototypes.h"
-#include "natives/process_calls_win.h"
 #include "natives/process_rules.h"
 
 namespace {
@@ -35,6 +38,7 @@ using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
 using Process32Fn = BOOL(WINAPI*)(HANDLE, tagPROCESSENTRY32*);
 using Module32FirstWFn = BOOL(WINAPI*)(HANDLE, MODULEENTRY32W*);
 using GlobalMemoryStatusExFn = BOOL(WINAPI*)(MEMORYSTATUSEX*);
+using MoveFileExWFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
 
 // EnumProcesses fills at most this many bytes of process ids.
 constexpr DWORD kProcessIdBufferBytes = 32784;
@@ -65,8 +69,7 @@ std::optional<std::size_t> mainModulePath(GetModuleFileNameExWFn moduleFileName,
 // "<pid> <image path>" of one process, or none when it cannot be opened or
 // its path does not fit the entry buffer behind the id.
 std::optional<std::wstring> processEntry(const ImageFunctions& functions, DWORD pid) {
-    const DWORD access =
-        functions.imageName ? PROCESS_QUERY_INFORMATION : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    const DWORD access = functions.imageName ? PROCESS_QUERY_INFORMATION : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
     const UniqueKernelHandle process(OpenProcess(access, FALSE, pid));
     if (!process) return std::nullopt;
     const std::wstring prefix = fromUtf16(processes::entryPrefix(pid));
@@ -101,12 +104,13 @@ std::optional<std::wstring> processEntry(const ImageFunctions& functions, DWORD 
 // missing or find nothing.
 std::vector<std::wstring> entriesFromProcessStatus() {
     std::vector<std::wstring> entries;
-    const UniqueModule psapi = loadSystemLibrary("Psapi.DLL");
-    const UniqueModule kernel = loadSystemLibrary("Kernel32.DLL");
-    const auto enumProcesses = optionalFunction<EnumProcessesFn>(psapi.get(), "EnumProcesses");
+    const UniqueModule psapi = UniqueModule(system_calls::loadSystemLibrary(L"Psapi.DLL"));
+    const UniqueModule kernel = UniqueModule(system_calls::loadSystemLibrary(L"Kernel32.DLL"));
+    const auto enumProcesses = system_calls::function<EnumProcessesFn>(psapi.get(), "EnumProcesses");
     ImageFunctions functions;
-    functions.moduleFileName = optionalFunction<GetModuleFileNameExWFn>(psapi.get(), "GetModuleFileNameExW");
-    functions.imageName = optionalFunction<QueryFullProcessImageNameWFn>(kernel.get(), "QueryFullProcessImageNameW");
+    functions.moduleFileName = system_calls::function<GetModuleFileNameExWFn>(psapi.get(), "GetModuleFileNameExW");
+    functions.imageName =
+        system_calls::function<QueryFullProcessImageNameWFn>(kernel.get(), "QueryFullProcessImageNameW");
     if (!enumProcesses || (!functions.moduleFileName && !functions.imageName)) return entries;
     std::vector<DWORD> ids(kProcessIdBufferBytes / sizeof(DWORD));
     DWORD filled = 0;
@@ -122,11 +126,12 @@ std::vector<std::wstring> entriesFromProcessStatus() {
 // The entries through a tool-help snapshot: each process's first module.
 std::vector<std::wstring> entriesFromToolHelp() {
     std::vector<std::wstring> entries;
-    const UniqueModule kernel = loadSystemLibrary("Kernel32.DLL");
-    const auto createSnapshot = optionalFunction<CreateToolhelp32SnapshotFn>(kernel.get(), "CreateToolhelp32Snapshot");
-    const auto processFirst = optionalFunction<Process32Fn>(kernel.get(), "Process32First");
-    const auto processNext = optionalFunction<Process32Fn>(kernel.get(), "Process32Next");
-    const auto moduleFirst = optionalFunction<Module32FirstWFn>(kernel.get(), "Module32FirstW");
+    const UniqueModule kernel = UniqueModule(system_calls::loadSystemLibrary(L"Kernel32.DLL"));
+    const auto createSnapshot =
+        system_calls::function<CreateToolhelp32SnapshotFn>(kernel.get(), "CreateToolhelp32Snapshot");
+    const auto processFirst = system_calls::function<Process32Fn>(kernel.get(), "Process32First");
+    const auto processNext = system_calls::function<Process32Fn>(kernel.get(), "Process32Next");
+    const auto moduleFirst = system_calls::function<Module32FirstWFn>(kernel.get(), "Module32FirstW");
     if (!createSnapshot || !processFirst || !processNext) {
         const DWORD error = GetLastError();
         printDiagnostic("could not load functions %p %p %p %p %p %d\n", reinterpret_cast<void*>(createSnapshot),
@@ -207,7 +212,7 @@ extern "C" {
 // Enables the shutdown privilege and, when that worked, asks Windows to
 // restart.  Nothing is reported back.
 void JNICALL NATIVE_FUNCTION(Misc, reboot0)(JNIEnv*, jclass) {
-    if (switchPrivilege(SE_SHUTDOWN_NAME, true)) processCalls().exitWindowsEx(EWX_REBOOT, 0);
+    if (setPrivilege(SE_SHUTDOWN_NAME, true)) system_calls::ExitWindowsEx(EWX_REBOOT, 0);
 }
 
 // "<pid> <image path>" of every process that can be opened, through the
@@ -216,7 +221,7 @@ void JNICALL NATIVE_FUNCTION(Misc, reboot0)(JNIEnv*, jclass) {
 // (false enables it), so with true only processes open to the account are
 // listed.
 jobjectArray JNICALL NATIVE_FUNCTION(Misc, getRunningModules0)(JNIEnv* env, jclass, jboolean withoutDebugPrivilege) {
-    switchPrivilege(SE_DEBUG_NAME, !withoutDebugPrivilege);
+    setPrivilege(SE_DEBUG_NAME, !withoutDebugPrivilege);
     std::vector<std::wstring> entries = entriesFromProcessStatus();
     if (entries.empty()) entries = entriesFromToolHelp();
     if (entries.empty()) return nullptr;
@@ -237,16 +242,16 @@ jobjectArray JNICALL NATIVE_FUNCTION(Misc, getEnvVarPairs0)(JNIEnv* env, jclass)
 // five seconds and not for a window that hangs.
 void JNICALL NATIVE_FUNCTION(Misc, broadcastSettingChange0)(JNIEnv*, jclass) {
     DWORD_PTR answer = 0;
-    SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"),
-                        SMTO_ABORTIFHUNG, 5000, &answer);
+    SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Environment"), SMTO_ABORTIFHUNG,
+                        5000, &answer);
 }
 
 // Total physical memory in bytes: GlobalMemoryStatusEx when it exists and
 // works, else GlobalMemoryStatus (whose count stops at 4 GiB on 32-bit).
 jlong JNICALL NATIVE_FUNCTION(Misc, getPhysicalMemory0)(JNIEnv*, jclass) {
     {
-        const UniqueModule kernel = loadSystemLibrary("Kernel32.DLL");
-        const auto statusEx = optionalFunction<GlobalMemoryStatusExFn>(kernel.get(), "GlobalMemoryStatusEx");
+        const UniqueModule kernel = UniqueModule(system_calls::loadSystemLibrary(L"Kernel32.DLL"));
+        const auto statusEx = system_calls::function<GlobalMemoryStatusExFn>(kernel.get(), "GlobalMemoryStatusEx");
         if (statusEx) {
             MEMORYSTATUSEX status = {};
             status.dwLength = 64;
@@ -271,21 +276,15 @@ jlong JNICALL NATIVE_FUNCTION(Misc, getFreeDiskSpace0)(JNIEnv* env, jclass, jstr
 // Schedules the move (or, with a null target, the deletion) of a file for the
 // next restart; false when Windows refuses, MoveFileExW cannot be found or the
 // source is null.
-jboolean JNICALL NATIVE_FUNCTION(Misc, moveWithDelayUntilReboot0)(JNIEnv* env, jclass, jstring source,
-                                                                  jstring target) {
-    ProcessCalls& calls = processCalls();
-    if (!calls.moveFileEx) {
-        const UniqueModule kernel = loadSystemLibrary("Kernel32.DLL");
-        // Kernel32 stays loaded for the life of the process, so the pointer
-        // outlives this owner's reference.
-        calls.moveFileEx = optionalFunction<MoveFileExWFn>(kernel.get(), "MoveFileExW");
-    }
-    if (!calls.moveFileEx) return JNI_FALSE;
+jboolean JNICALL NATIVE_FUNCTION(Misc, moveWithDelayUntilReboot0)(JNIEnv* env, jclass, jstring source, jstring target) {
+    const UniqueModule kernel(system_calls::loadSystemLibrary(L"Kernel32.DLL"));
+    const auto moveFileEx = system_calls::function<MoveFileExWFn>(kernel.get(), "MoveFileExW");
+    if (!moveFileEx) return JNI_FALSE;
     const JavaString from(env, source);
     const JavaString to(env, target);
     // A move of nothing is refused here: Windows has no file to name.
     if (from.isNull()) return JNI_FALSE;
-    return jni::toJava(calls.moveFileEx(from.get(), to.get(), MOVEFILE_DELAY_UNTIL_REBOOT));
+    return jni::toJava(moveFileEx(from.get(), to.get(), MOVEFILE_DELAY_UNTIL_REBOOT));
 }
 
 // Ends processes: with force at once (TerminateProcess, exit code 0), else by

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "natives/com_ptr.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
 #include "natives/native_prototypes.h"
 #include "natives/shell_rules.h"
-#include "natives/system_calls.h"
 
 // Exported under its decorated name, but not registered: the narrow-text
 // variant of createWide0 (byte arrays in the ANSI code page).

@@ -3,7 +3,7 @@
 // users and groups (netapi32), account names and profile directories, and
 // account rights in the local security policy.
 //
-// Every Windows function is found at run time (natives/system_calls.h); a
+// Every Windows function is found at run time (launcher/system_calls.h); a
 // missing one gives the native's documented fallback.  Failure is a return
 // value: null, false, 0, -1, or for the texts of addUser0, getAccountName0
 // and getUserProfileDirectory0 a numbered code or an error text beginning
@@ -17,13 +17,13 @@
 #include <optional>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 #include "natives/account_rules.h"
 #include "natives/account_win.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
 #include "natives/native_prototypes.h"
-#include "natives/system_calls.h"
 
 namespace {
 

@@ -72,11 +72,7 @@ void extractInstallerFiles(HWND progressWindow) {
     }
     setUpNativeLibraryPath();
     enterExtractionDirectory();
-    const int result = extractPayload();
-    if (result != 0) {
-        if (!state.quiet) showInstallerMessage(result == 2 ? 20018 : 20016, progressWindow);
-        exitWithCleanup(1);
-    }
+    extractPayloadOrEnd(progressWindow);
 }
 
 // Does the installer carry its own Java runtime ("jre.tar.gz", or on a

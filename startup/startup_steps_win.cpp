@@ -126,7 +126,8 @@ void restrictDllSearch() {
 #pragma GCC diagnostic pop
     if (version.dwMajorVersion == 6 && version.dwMinorVersion == 0) return;
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    auto restrict = systemFunction<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories");
+    auto restrict =
+        system_calls::systemFunction<SetDefaultDllDirectoriesFn>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (!restrict) return;
     restrict(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
     logMessage(L"restrict DLL directories");
@@ -162,7 +163,7 @@ void recogniseRestartModes(const StartupContext& start) {
 
 void initCommonControls() {
     using InitFn = void(WINAPI*)();
-    auto init = systemFunction<InitFn>(L"comctl32.dll", "InitCommonControls");
+    auto init = system_calls::systemFunction<InitFn>(L"comctl32.dll", "InitCommonControls");
     if (init) init();
 }
 

@@ -1,6 +1,6 @@
 // What the tests of the process, window and handle natives share: the peer
-// program of tests/tools (started, read and ended), a scoped replacement of
-// the natives' call table, and the capture of standard output, where the
+// program of tests/tools (started, read and ended), scoped replacements in
+// the call table (launcher/system_calls.h), and the capture of standard output, where the
 // natives print their diagnostic lines.
 #pragma once
 
@@ -12,13 +12,14 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
-#include "natives/process_calls_win.h"
 
 namespace process_tests {
 
@@ -40,8 +41,8 @@ inline std::wstring tempDirectory() {
 // A file name of this test run in the temporary directory.
 inline std::wstring tempFile(const std::wstring& stem) {
     static int counter = 0;
-    return tempDirectory() + L"tvx-proc-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(++counter) + L"-" + stem;
+    return tempDirectory() + L"tvx-proc-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) +
+           L"-" + stem;
 }
 
 inline std::string readFile(const std::wstring& path) {
@@ -82,8 +83,8 @@ inline bool canCreateWindows() {
     return can;
 }
 
-#define REQUIRE_WINDOWS()                                                                                 \
-    if (!process_tests::canCreateWindows())                                                               \
+#define REQUIRE_WINDOWS()                                                                                \
+    if (!process_tests::canCreateWindows())                                                              \
     GTEST_SKIP() << "Wine creates no windows in this session (no X display; tests/unit/with_display.sh " \
                     "gives one)"
 
@@ -174,43 +175,30 @@ private:
     HWND window_ = nullptr, owned_ = nullptr;
 };
 
-// Replaces the natives' call table for one test and restores it afterwards;
-// the replacement starts from the defaults, without functions kept by earlier
-// calls.
+// The replacements of one test, undone when it ends.
 class ScopedCalls {
 public:
-    ScopedCalls() : saved_(processCalls()) { processCalls() = ProcessCalls{}; }
-    ~ScopedCalls() { processCalls() = saved_; }
+    ScopedCalls() = default;
     ScopedCalls(const ScopedCalls&) = delete;
     ScopedCalls& operator=(const ScopedCalls&) = delete;
-    ProcessCalls& calls() { return processCalls(); }
+    template <typename Function>
+    void replace(const char* name, Function replacement) {
+        replaced_.push_back(std::make_unique<system_calls::ReplaceFunction>(name, replacement));
+    }
 
 private:
-    ProcessCalls saved_;
+    std::vector<std::unique_ptr<system_calls::ReplaceFunction>> replaced_;
 };
 
-// Names that the lookup of the current ScopedCalls reports missing, and fakes
-// it hands out instead of the real functions.
+// Functions that lookups report missing, and fakes they hand out instead of
+// the real functions.
 struct LookupOverrides {
     std::vector<std::string> missing;
     std::map<std::string, FARPROC> fakes;
 };
-inline LookupOverrides& lookupOverrides() {
-    static LookupOverrides overrides;
-    return overrides;
-}
-inline FARPROC WINAPI overriddenLookup(HMODULE module, LPCSTR name) {
-    const LookupOverrides& o = lookupOverrides();
-    for (const std::string& missing : o.missing)
-        if (missing == name) return nullptr;
-    const auto fake = o.fakes.find(name);
-    if (fake != o.fakes.end()) return fake->second;
-    return GetProcAddress(module, name);
-}
-// Installs the overriding lookup in a ScopedCalls with these overrides.
-inline void overrideLookups(ScopedCalls& scope, LookupOverrides overrides) {
-    lookupOverrides() = std::move(overrides);
-    scope.calls().procAddress = overriddenLookup;
+inline void overrideLookups(ScopedCalls& scope, const LookupOverrides& overrides) {
+    for (const std::string& missing : overrides.missing) scope.replace(missing.c_str(), nullptr);
+    for (const auto& [name, fake] : overrides.fakes) scope.replace(name.c_str(), fake);
 }
 template <typename Function>
 FARPROC asProc(Function function) {

@@ -1,8 +1,8 @@
 // The process natives of Misc and Win32Exec through the JNI test double, under
 // Wine: real peer processes (tests/tools/process_peer) listed, ended and
 // started, the environment, memory and disk answers compared with Windows',
-// and each failure value, with missing functions and the restart request
-// replaced through the natives' call table.
+// and each failure value, with missing functions, the privilege switch and
+// the restart request replaced through the call table.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "natives/native_prototypes.h"
-#include "natives/process_calls_win.h"
 #include "tests/jni_double/jni_double.h"
 #include "tests/unit/process_test_support.h"
 
@@ -62,9 +61,15 @@ struct PrivilegeRecord {
     std::vector<std::pair<UINT, DWORD>> exits;
 };
 PrivilegeRecord record;
-bool recordPrivilege(const wchar_t* name, bool enable) {
-    record.calls.emplace_back(name, enable);
-    return record.answer;
+// In place of AdjustTokenPrivileges: the privilege by name and whether it is
+// enabled; without the answer the account "lacks" it.
+BOOL WINAPI recordPrivilege(HANDLE, BOOL, PTOKEN_PRIVILEGES privileges, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+    wchar_t name[64] = {};
+    DWORD length = 64;
+    LookupPrivilegeNameW(nullptr, &privileges->Privileges[0].Luid, name, &length);
+    record.calls.emplace_back(name, (privileges->Privileges[0].Attributes & SE_PRIVILEGE_ENABLED) != 0);
+    SetLastError(record.answer ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
+    return TRUE;
 }
 BOOL WINAPI recordExit(UINT flags, DWORD reason) {
     record.exits.emplace_back(flags, reason);
@@ -74,8 +79,8 @@ BOOL WINAPI recordExit(UINT flags, DWORD reason) {
 TEST_F(ProcessNatives, RebootAsksForARestartOnlyWithTheShutdownPrivilege) {
     for (bool privileged : {true, false}) {
         ScopedCalls scope;
-        scope.calls().setPrivilege = recordPrivilege;
-        scope.calls().exitWindowsEx = recordExit;
+        scope.replace("AdjustTokenPrivileges", recordPrivilege);
+        scope.replace("ExitWindowsEx", recordExit);
         record = PrivilegeRecord{};
         record.answer = privileged;
         MISC(reboot0)(env(), nullptr);
@@ -114,7 +119,7 @@ TEST_F(ProcessNatives, RunningModulesListProcessesByIdAndImagePathOnEveryRoute) 
 TEST_F(ProcessNatives, RunningModulesSwitchTheDebugPrivilegeByTheFlag) {
     for (bool withoutDebug : {false, true}) {
         ScopedCalls scope;
-        scope.calls().setPrivilege = recordPrivilege;
+        scope.replace("AdjustTokenPrivileges", recordPrivilege);
         record = PrivilegeRecord{};
         EXPECT_NE(MISC(getRunningModules0)(env(), nullptr, withoutDebug ? JNI_TRUE : JNI_FALSE), nullptr);
         EXPECT_EQ(record.calls, (std::vector<std::pair<std::wstring, bool>>{{L"SeDebugPrivilege", !withoutDebug}}));
@@ -178,7 +183,9 @@ TEST_F(ProcessNatives, PhysicalMemoryFromTheExtendedStatusOrItsFallback) {
     const std::vector<Case> cases = {
         {"extended", {}, static_cast<jlong>(extended.ullTotalPhys), ""},
         {"missing", {{"GlobalMemoryStatusEx"}, {}}, static_cast<jlong>(basic.dwTotalPhys), ""},
-        {"failing", {{}, {{"GlobalMemoryStatusEx", asProc(failingMemoryStatus)}}}, static_cast<jlong>(basic.dwTotalPhys),
+        {"failing",
+         {{}, {{"GlobalMemoryStatusEx", asProc(failingMemoryStatus)}}},
+         static_cast<jlong>(basic.dwTotalPhys),
          "error 5\n"},
     };
     for (const Case& c : cases) {

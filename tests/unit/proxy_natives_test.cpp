@@ -1,22 +1,23 @@
 // The natives of Win32Proxy through the JNI test double under Wine: the
 // current user's browser settings and the machine default read through
 // Wine's real WinHTTP from values this test writes (and restores), and every
-// failure value, with WinHTTP calls made to fail through a table of the
-// test's own.  Automatic discovery with a real configuration script is
+// failure value, with WinHTTP calls made to fail or go missing through the
+// call table (launcher/system_calls.h).  Automatic discovery with a real configuration script is
 // covered end to end (tests/e2e/test_proxy_natives.py), where a local HTTP
 // server serves it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 #include "natives/native_prototypes.h"
-#include "natives/winhttp_functions_win.h"
 #include "tests/jni_double/jni_double.h"
 
 #define PROXY_NATIVE(name) NATIVE_FUNCTION(Win32Proxy, name)
@@ -97,8 +98,7 @@ std::vector<BYTE> winHttpSettings(const std::string& proxy, const std::string& b
     return out;
 }
 
-// A table of the real functions with some replaced; the test sets what a
-// replacement fails with.
+// Replacements of real WinHTTP functions; the test sets what they fail with.
 DWORD g_failWith = 0;
 BOOL WINAPI failingIEConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*) {
     SetLastError(g_failWith);
@@ -116,7 +116,6 @@ HINTERNET WINAPI failingOpen(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD) {
 class ProxyNatives : public ::testing::Test {
 protected:
     void TearDown() override {
-        winhttp::replaceFunctionsForTesting(nullptr);
         EXPECT_EQ(e_.problems(), std::vector<std::string>{});
         EXPECT_EQ(e_.pendingException(), nullptr);
     }
@@ -132,10 +131,7 @@ protected:
     jni_double::Environment e_;
 };
 
-TEST_F(ProxyNatives, WinHttpIsThereInWine) {
-    ASSERT_TRUE(winhttp::functions().complete());
-    EXPECT_TRUE(PROXY_NATIVE(loadFunctions0)(env(), nullptr));
-}
+TEST_F(ProxyNatives, WinHttpIsThereInWine) { EXPECT_TRUE(PROXY_NATIVE(loadFunctions0)(env(), nullptr)); }
 
 TEST_F(ProxyNatives, BrowserSettingsOfTheCurrentUserFillAllFourEntries) {
     SavedValue saved(HKEY_CURRENT_USER, L"DefaultConnectionSettings");
@@ -168,33 +164,38 @@ TEST_F(ProxyNatives, MachineDefaultNamesItsProxy) {
 // in the high 32 bits.
 TEST_F(ProxyNatives, FailureValuesOfEveryQuery) {
     const jlong stageOpen = jlong{1} << 32, stageGetProxy = jlong{2} << 32;
-    winhttp::Functions failing = winhttp::functions();  // the real table, some of it replaced below
-    const winhttp::Functions none;
-    winhttp::replaceFunctionsForTesting(&none);
-    EXPECT_FALSE(PROXY_NATIVE(loadFunctions0)(env(), nullptr));
-    EXPECT_EQ(PROXY_NATIVE(getIEConfig0)(env(), nullptr, results(4)), 100000);
-    EXPECT_EQ(PROXY_NATIVE(getDefaultConfig0)(env(), nullptr, results(3)), 100000);
-    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, results(3), e_.newString(L"http://x.example/"), nullptr,
-                                                2, 0, JNI_FALSE),
-              100000);
+    {
+        const system_calls::HideModule missing(L"Winhttp.dll");
+        EXPECT_FALSE(PROXY_NATIVE(loadFunctions0)(env(), nullptr));
+        EXPECT_EQ(PROXY_NATIVE(getIEConfig0)(env(), nullptr, results(4)), 100000);
+        EXPECT_EQ(PROXY_NATIVE(getDefaultConfig0)(env(), nullptr, results(3)), 100000);
+        EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, results(3), e_.newString(L"http://x.example/"),
+                                                    nullptr, 2, 0, JNI_FALSE),
+                  100000);
+    }
+    {
+        const system_calls::ReplaceFunction missing("WinHttpGetProxyForUrl", nullptr);
+        EXPECT_FALSE(PROXY_NATIVE(loadFunctions0)(env(), nullptr));
+        EXPECT_EQ(PROXY_NATIVE(getDefaultConfig0)(env(), nullptr, results(3)), 100000);
+    }
 
-    failing.getIEProxyConfigForCurrentUser = failingIEConfig;
-    failing.getDefaultProxyConfiguration = failingDefault;
-    failing.open = failingOpen;
-    winhttp::replaceFunctionsForTesting(&failing);
-    g_failWith = ERROR_ACCESS_DENIED;
     jobjectArray untouched = results(4);
-    EXPECT_EQ(PROXY_NATIVE(getIEConfig0)(env(), nullptr, untouched), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(PROXY_NATIVE(getDefaultConfig0)(env(), nullptr, untouched), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(values(untouched), (std::vector<std::wstring>{L"keep0", L"keep1", L"keep2", L"keep3"}));
-    g_failWith = 12029;  // ERROR_WINHTTP_CANNOT_CONNECT
-    EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, untouched, e_.newString(L"http://x.example/"), nullptr,
-                                                2, 0, JNI_FALSE),
-              stageOpen | 12029);
-    // A failure that leaves no error code still reads as a failure.
-    g_failWith = 0;
-    EXPECT_EQ(PROXY_NATIVE(getIEConfig0)(env(), nullptr, untouched), ERROR_GEN_FAILURE);
-    winhttp::replaceFunctionsForTesting(nullptr);
+    {
+        const system_calls::ReplaceFunction ieConfig("WinHttpGetIEProxyConfigForCurrentUser", failingIEConfig);
+        const system_calls::ReplaceFunction defaultConfig("WinHttpGetDefaultProxyConfiguration", failingDefault);
+        const system_calls::ReplaceFunction open("WinHttpOpen", failingOpen);
+        g_failWith = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(PROXY_NATIVE(getIEConfig0)(env(), nullptr, untouched), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(PROXY_NATIVE(getDefaultConfig0)(env(), nullptr, untouched), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(values(untouched), (std::vector<std::wstring>{L"keep0", L"keep1", L"keep2", L"keep3"}));
+        g_failWith = 12029;  // ERROR_WINHTTP_CANNOT_CONNECT
+        EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, untouched, e_.newString(L"http://x.example/"),
+                                                    nullptr, 2, 0, JNI_FALSE),
+                  stageOpen | 12029);
+        // A failure that leaves no error code still reads as a failure.
+        g_failWith = 0;
+        EXPECT_EQ(PROXY_NATIVE(getIEConfig0)(env(), nullptr, untouched), ERROR_GEN_FAILURE);
+    }
 
     // Wine's WinHttpGetProxyForUrl refuses options without a discovery method.
     EXPECT_EQ(PROXY_NATIVE(getAutoProxyConfig0)(env(), nullptr, untouched, e_.newString(L"http://x.example/"), nullptr,

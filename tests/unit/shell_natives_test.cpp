@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "natives/com_ptr.h"
 #include "natives/native_prototypes.h"
-#include "natives/system_calls.h"
 #include "tests/jni_double/jni_double.h"
 
 extern "C" jboolean JNICALL NATIVE_FUNCTION(ShellLink, create0)(JNIEnv*, jclass, jstring, jbyteArray, jbyteArray,

@@ -3,7 +3,7 @@
 // with the same Windows calls made here; what Wine lacks or must not be
 // changed from a test (local users and groups, logons, the security policy)
 // runs against stand-ins that give the documented statuses and record the
-// arguments (natives/system_calls.h).
+// arguments (launcher/system_calls.h).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "launcher/system_calls.h"
 #include "launcher/win_handles.h"
 #include "natives/native_prototypes.h"
-#include "natives/system_calls.h"
 #include "tests/jni_double/jni_double.h"
 
 #define USER_NATIVE(name) NATIVE_FUNCTION(Win32UserInfo, name)
