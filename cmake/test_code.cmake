@@ -7,11 +7,7 @@
 # executable compiles them itself. Included after the test targets exist.
 set(TEST_CODE_OPTIONS -O0)
 function(compile_as_test_code)
-  cmake_parse_arguments(ARG "" "" "SOURCES;TARGETS" ${ARGN})
-  if(ARG_SOURCES)
-    set_source_files_properties(${ARG_SOURCES} DIRECTORY ${CMAKE_SOURCE_DIR}
-                                PROPERTIES COMPILE_OPTIONS "${TEST_CODE_OPTIONS}")
-  endif()
+  cmake_parse_arguments(ARG "" "" "TARGETS" ${ARGN})
   foreach(target IN LISTS ARG_TARGETS)
     target_compile_options(${target} PRIVATE ${TEST_CODE_OPTIONS})
   endforeach()

@@ -140,103 +140,97 @@ set_source_files_properties(resources/launcher.rc PROPERTIES
 set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources (Debian's googletest package)")
 add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-set(WIN_TEST_SOURCES
-  tests/unit/exe_path_win_test.cpp
-  tests/unit/config_win_test.cpp
-  tests/unit/vm_options_win_test.cpp
-  tests/unit/java_probe_win_test.cpp
-  tests/unit/jvm_search_win_test.cpp
-)
-add_executable(unit_tests ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES})
-target_link_libraries(unit_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS})
-target_link_options(unit_tests PRIVATE ${STATIC_LINK})
-add_test(NAME unit_tests COMMAND unit_tests)
+include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
 
-# The registry layer and the registry natives, tested under Wine on keys of
-# their own, the natives through the JNI test double.
-add_executable(registry_tests tests/unit/registry_win_test.cpp tests/unit/registry_natives_test.cpp
-               natives/registry_natives_win.cpp natives/native_bridge_win.cpp)
-target_link_libraries(registry_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
-target_link_options(registry_tests PRIVATE ${STATIC_LINK})
-add_dependencies(registry_tests native_tables)
-add_test(NAME registry_tests COMMAND registry_tests)
+# The natives as the tests link them: the objects the stub is linked from, in
+# a library, so each test takes the natives it calls without compiling them
+# again.
+add_library(natives_for_tests STATIC $<TARGET_OBJECTS:launcher_natives>)
+target_link_libraries(natives_for_tests PUBLIC launcher_win)
 
-# The process, window and handle natives through the JNI test double, under
-# Wine on a display of their own, with the peer program of tests/tools as the
-# processes and windows they act on.
-add_executable(process_natives_tests tests/unit/processes_natives_test.cpp tests/unit/windows_natives_test.cpp
-               tests/unit/handles_natives_test.cpp natives/processes_natives_win.cpp
-               natives/windows_natives_win.cpp natives/handles_natives_win.cpp natives/native_bridge_win.cpp)
-target_link_libraries(process_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
-target_link_options(process_natives_tests PRIVATE ${STATIC_LINK})
-add_dependencies(process_natives_tests native_tables process_peer)
-add_test(NAME process_natives_tests
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/with_display.sh $<TARGET_FILE:process_natives_tests>)
-# The user-account, shell-link and task-dialog natives through the JNI test
-# double, with Windows functions replaced where Wine cannot give a documented
-# result (launcher/system_calls.h).
-add_executable(user_shell_natives_tests tests/unit/users_natives_test.cpp tests/unit/shell_natives_test.cpp
-               natives/users_natives_win.cpp natives/account_win.cpp natives/shell_natives_win.cpp
-               natives/native_bridge_win.cpp)
-target_link_libraries(user_shell_natives_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS}
-                      userenv uuid)
-target_link_options(user_shell_natives_tests PRIVATE ${STATIC_LINK})
-add_dependencies(user_shell_natives_tests native_tables)
-add_test(NAME user_shell_natives_tests COMMAND user_shell_natives_tests)
-# The communication and proxy natives, and the choosers' natives, through the
-# JNI test double under Wine: real named pipes, WinHTTP and COM.
-add_executable(communication_tests tests/unit/communication_natives_test.cpp tests/unit/proxy_natives_test.cpp
-               natives/communication_natives_win.cpp natives/pipe_channel_win.cpp natives/native_bridge_win.cpp)
-target_link_libraries(communication_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
-target_link_options(communication_tests PRIVATE ${STATIC_LINK})
-add_dependencies(communication_tests native_tables)
-add_test(NAME communication_tests COMMAND communication_tests)
+# add_wine_test(NAME SOURCES ... [LIBRARIES ...] [DEPENDS ...] [DISPLAY])
+# A unit test program run under Wine by CTest. Its sources are test code
+# (cmake/test_code.cmake) with the precompiled header of the first test
+# program, reused by all others; it links the launcher's Windows layer, the
+# natives and the JNI test double. DISPLAY runs it on an X display of its own.
+function(add_wine_test name)
+  cmake_parse_arguments(ARG "DISPLAY" "" "SOURCES;LIBRARIES;DEPENDS" ${ARGN})
+  add_library(${name}_code OBJECT ${ARG_SOURCES})
+  target_link_libraries(${name}_code PRIVATE launcher_win jni_double gtest)
+  target_compile_options(${name}_code PRIVATE ${TEST_CODE_OPTIONS})
+  get_property(header_owner GLOBAL PROPERTY WINE_TEST_HEADER_OWNER)
+  if(header_owner)
+    target_precompile_headers(${name}_code REUSE_FROM ${header_owner})
+  else()
+    precompile_test_headers(${name}_code)
+    set_property(GLOBAL PROPERTY WINE_TEST_HEADER_OWNER ${name}_code)
+  endif()
+  add_dependencies(${name}_code native_tables)
+  add_executable(${name} $<TARGET_OBJECTS:${name}_code>)
+  target_link_libraries(${name} PRIVATE natives_for_tests jni_double launcher_win gtest gtest_main z
+                        ${KNOWN_DLL_IMPORTS} ${ARG_LIBRARIES})
+  target_link_options(${name} PRIVATE ${STATIC_LINK})
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  if(ARG_DISPLAY)
+    add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tests/unit/with_display.sh $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
+endfunction()
+
+# The portable core's tests and the Windows layer's; the probe's tests copy
+# the Java runtime doubles into fake homes.
+add_wine_test(unit_tests
+  SOURCES ${CORE_TEST_SOURCES}
+          tests/unit/exe_path_win_test.cpp tests/unit/config_win_test.cpp tests/unit/vm_options_win_test.cpp
+          tests/unit/java_probe_win_test.cpp tests/unit/jvm_search_win_test.cpp
+  DEPENDS fake_java fake_jvm)
+
+# The registry layer and the registry natives, on keys of their own.
+add_wine_test(registry_tests SOURCES tests/unit/registry_win_test.cpp tests/unit/registry_natives_test.cpp)
+
+# The process, window and handle natives, on a display of their own, with the
+# peer program of tests/tools as the processes and windows they act on.
+add_wine_test(process_natives_tests DISPLAY
+  SOURCES tests/unit/processes_natives_test.cpp tests/unit/windows_natives_test.cpp
+          tests/unit/handles_natives_test.cpp
+  DEPENDS process_peer)
+
+# The user-account, shell-link and task-dialog natives, with Windows functions
+# replaced where Wine cannot give a documented result (launcher/system_calls.h).
+add_wine_test(user_shell_natives_tests SOURCES tests/unit/users_natives_test.cpp tests/unit/shell_natives_test.cpp
+              LIBRARIES userenv uuid)
+
+# The communication and proxy natives (real named pipes and WinHTTP) and the
+# choosers' natives (COM).
+add_wine_test(communication_tests SOURCES tests/unit/communication_natives_test.cpp
+                                          tests/unit/proxy_natives_test.cpp)
+add_wine_test(chooser_tests SOURCES tests/unit/choosers_natives_test.cpp)
 
 # Faults injected through the call table into the extraction, the carried
 # runtime's untar, the download (against a local HTTP server of the test) and
 # the deletion helper.  The download shares the browser proxy settings with
 # the proxy natives' tests, which change them for a while.
-set(FAULT_TEST_SOURCES tests/unit/fault_injection.cpp tests/unit/extraction_faults_test.cpp
-                       tests/unit/untar_faults_test.cpp tests/unit/download_faults_test.cpp
-                       tests/unit/deletion_faults_test.cpp)
-add_executable(fault_injection_tests ${FAULT_TEST_SOURCES} tests/unit/log_capture.cpp)
-target_link_libraries(fault_injection_tests PRIVATE launcher_win gtest gtest_main z ${KNOWN_DLL_IMPORTS} ws2_32)
-target_link_options(fault_injection_tests PRIVATE ${STATIC_LINK})
-add_test(NAME fault_injection_tests COMMAND fault_injection_tests)
+add_wine_test(fault_injection_tests
+  SOURCES tests/unit/fault_injection.cpp tests/unit/extraction_faults_test.cpp tests/unit/untar_faults_test.cpp
+          tests/unit/download_faults_test.cpp tests/unit/deletion_faults_test.cpp tests/unit/log_capture.cpp
+  LIBRARIES ws2_32)
 set_tests_properties(fault_injection_tests communication_tests PROPERTIES RESOURCE_LOCK internet_settings)
 
-add_executable(chooser_tests tests/unit/choosers_natives_test.cpp natives/choosers_natives_win.cpp
-               natives/native_bridge_win.cpp)
-target_link_libraries(chooser_tests PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
-target_link_options(chooser_tests PRIVATE ${STATIC_LINK})
-add_dependencies(chooser_tests native_tables)
-add_test(NAME chooser_tests COMMAND chooser_tests)
-# The service natives through the JNI test double, under Wine's own service
-# control manager with the real test service (tests/tools), and the folder,
-# file version and ACL natives on the test libraries with version resources.
-add_executable(service_natives_tests tests/unit/service_natives_test.cpp natives/services_natives_win.cpp)
-add_executable(file_natives_tests tests/unit/file_natives_test.cpp natives/files_natives_win.cpp
-               natives/acl_natives_win.cpp natives/native_bridge_win.cpp)
-foreach(natives_test service_natives_tests file_natives_tests)
-  target_link_libraries(${natives_test} PRIVATE jni_double launcher_win gtest gtest_main ${KNOWN_DLL_IMPORTS})
-  target_link_options(${natives_test} PRIVATE ${STATIC_LINK})
-  add_dependencies(${natives_test} native_tables)
-  add_test(NAME ${natives_test} COMMAND ${natives_test})
-endforeach()
-add_dependencies(service_natives_tests test_service)
-add_dependencies(file_natives_tests file_probe version_low version_high version_same)
+# The service natives under Wine's own service control manager with the real
+# test service (tests/tools), and the folder, file version and ACL natives on
+# the test libraries with version resources.
+add_wine_test(service_natives_tests SOURCES tests/unit/service_natives_test.cpp DEPENDS test_service)
+add_wine_test(file_natives_tests SOURCES tests/unit/file_natives_test.cpp
+              DEPENDS file_probe version_low version_high version_same)
 
 # The generator of the natives' tables, on the host's Python.
 add_test(NAME native_list_test COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/unit/native_list_test.py)
 
-# Test doubles of a Java runtime; the probe's unit tests copy them into fake homes.
+# Test doubles of a Java runtime, test programs, and the JNI test double.
 add_subdirectory(tests/doubles)
-add_dependencies(unit_tests fake_java fake_jvm)
-
 add_subdirectory(tests/tools)
 add_subdirectory(tests/jni_double)
-
-include(${CMAKE_SOURCE_DIR}/cmake/test_code.cmake)
-compile_as_test_code(SOURCES ${CORE_TEST_SOURCES} ${WIN_TEST_SOURCES} tests/unit/registry_win_test.cpp
-                             tests/unit/registry_natives_test.cpp ${FAULT_TEST_SOURCES}
-                     TARGETS gtest gtest_main jni_double jni_double_test)
+compile_as_test_code(TARGETS gtest gtest_main jni_double jni_double_test)
