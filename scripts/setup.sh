@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
   googletest nlohmann-json3-dev zlib1g-dev openjdk-17-jdk-headless
   wine wine64 wine32:i386 xvfb x11-utils scrot
+  clang libclang-rt-14-dev  # the fuzzers: libFuzzer and the sanitizer runtimes
 )
 
 missing=()

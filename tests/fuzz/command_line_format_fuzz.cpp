@@ -64,11 +64,14 @@ wstring call(const wstring& format, const std::vector<int>& stars, T value) {
 wstring fieldPart(Bytes& in, std::vector<int>& stars, bool precision) {
     const std::uint8_t mode = in.byte() % 4;
     wstring text = precision && mode != 0 ? W(".") : W("");
+    // Mostly small fields; one byte value in 256 asks for a huge one (past
+    // the clamp), which costs 64K characters of output each time.
+    const std::uint8_t scale = in.byte();
     if (mode == 1) {
-        stars.push_back(static_cast<int>(in.number(4)));
+        stars.push_back(scale == 0xFF ? static_cast<int>(in.number(4)) : static_cast<signed char>(in.byte()));
         text += W("*");
     } else if (mode >= 2) {
-        const unsigned digits = 1 + in.byte() % 10;  // up to 10 digits: past the clamp
+        const unsigned digits = scale == 0xFF ? 10 : 1 + scale % 3;
         for (unsigned i = 0; i < digits; ++i) text.push_back(static_cast<wchar>('0' + in.byte() % 10));
     }
     return text;

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (version) FUZZ_CHECK(!version->empty() && version->size() < line.size());
     FUZZ_CHECK(firstLineOf(output, kVersionLineLimit).size() <= kVersionLineLimit);
 
-    std::vector<std::string> lines = fuzz::split(data, size, '\n', 64);
+    std::vector<std::string> lines = fuzz::split(data, size, '\n', 16);
     const std::string& minimum = lines[0];
     const std::string& maximum = lines.size() > 1 ? lines[1] : lines[0];
     const VersionRange range = makeVersionRange(minimum, maximum);
