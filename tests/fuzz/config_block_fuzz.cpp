@@ -30,10 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(asked <= 1);
         if (result.failure == ReadFailure::None && !result.badMagic) {
             FUZZ_CHECK(store.payloadOffset >= 0 && store.payloadOffset <= static_cast<std::int64_t>(image.size()));
-            // What extraction does next with the names it was given.
-            const auto count = store.values.find(config::kPayloadCount);
-            const int wanted = count == store.values.end() ? 0 : std::atoi(count->second.substr(0, 12).c_str());
-            for (const std::string& name : payloadNamesToExtract(store.values[config::kPayloadNames], wanted)) {
+            // What extraction does next with the names it was given, reading
+            // the count the way the launcher does.
+            configStore() = store;
+            const int wanted = getConfigInt(config::kPayloadCount);
+            for (const std::string& name : payloadNamesToExtract(getConfigStringCopy(config::kPayloadNames), wanted)) {
                 isSafePayloadName(name);
                 payloadDirectoryPart(name);
             }

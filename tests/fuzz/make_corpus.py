@@ -15,6 +15,7 @@ the same folders are left alone.
 from __future__ import annotations
 
 import gzip
+import io
 import json
 import struct
 import subprocess
@@ -146,11 +147,10 @@ def archives(work: Path) -> None:
         write("tar", name, b"\x06" + tar_stream(gzip.decompress(pw.gzip_tar(entries))))
     ustar = tarfile.TarInfo("p" * 120 + "/file.txt")
     ustar.size = 3
-    raw = tempfile.SpooledTemporaryFile()
+    raw = io.BytesIO()
     with tarfile.open(fileobj=raw, mode="w", format=tarfile.USTAR_FORMAT) as tar:
-        tar.addfile(ustar, __import__("io").BytesIO(b"abc"))
-    raw.seek(0)
-    write("tar", "ustar-prefix", b"\x04" + tar_stream(raw.read()))
+        tar.addfile(ustar, io.BytesIO(b"abc"))
+    write("tar", "ustar-prefix", b"\x04" + tar_stream(raw.getvalue()))
 
 
 # --------------------------------------------------------------------------
