@@ -7,6 +7,7 @@
 #
 #   bash bench/fuzz.sh 60
 #   bash bench/fuzz.sh 300 tar packer
+#   TVX_FUZZ_RUNS=10000000 bash bench/fuzz.sh 3600   # each until 10^7 executions
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:?usage: bench/fuzz.sh SECONDS [HARNESS...]}"

@@ -61,17 +61,18 @@ wstring call(const wstring& format, const std::vector<int>& stars, T value) {
     }
 }
 
-wstring fieldPart(Bytes& in, std::vector<int>& stars, bool precision) {
+// Fields of up to two digits, or a huge one (past the clamp) when `huge`:
+// that costs 64K characters of output, so only the first directive of an
+// input may ask for it.
+wstring fieldPart(Bytes& in, std::vector<int>& stars, bool precision, bool huge) {
     const std::uint8_t mode = in.byte() % 4;
     wstring text = precision && mode != 0 ? W(".") : W("");
-    // Mostly small fields; one byte value in 256 asks for a huge one (past
-    // the clamp), which costs 64K characters of output each time.
-    const std::uint8_t scale = in.byte();
+    const bool large = huge && in.byte() == 0xFF;
     if (mode == 1) {
-        stars.push_back(scale == 0xFF ? static_cast<int>(in.number(4)) : static_cast<signed char>(in.byte()));
+        stars.push_back(large ? static_cast<int>(in.number(4)) : static_cast<signed char>(in.byte()) % 100);
         text += W("*");
     } else if (mode >= 2) {
-        const unsigned digits = scale == 0xFF ? 10 : 1 + scale % 3;
+        const unsigned digits = large ? 10 : 1 + in.byte() % 2;
         for (unsigned i = 0; i < digits; ++i) text.push_back(static_cast<wchar>('0' + in.byte() % 10));
     }
     return text;
@@ -81,7 +82,7 @@ void formatDirectives(const std::uint8_t* data, std::size_t size) {
     static const char* const kSizes[] = {"", "h", "hh", "l", "ll", "I64", "I32", "I", "z", "w"};
     static const char kConversions[] = "diuxXofeEgGcCsSp%qZ";  // q, Z: unknown; the end: none
     Bytes in(data, size);
-    for (int round = 0; round < 16 && !in.empty(); ++round) {
+    for (int round = 0; round < 4 && !in.empty(); ++round) {
         wstring format;
         for (unsigned n = in.byte() % 6; n > 0; --n) {
             const wchar c = static_cast<wchar>(in.number(2));
@@ -92,8 +93,8 @@ void formatDirectives(const std::uint8_t* data, std::size_t size) {
         for (int bit = 0; bit < 5; ++bit)
             if (flags & (1 << bit)) format.push_back(static_cast<wchar>("-+ 0#"[bit]));
         std::vector<int> stars;
-        format += fieldPart(in, stars, false);
-        format += fieldPart(in, stars, true);
+        format += fieldPart(in, stars, false, round == 0);
+        format += fieldPart(in, stars, true, round == 0);
         const std::size_t sizeIndex = in.byte() % (sizeof kSizes / sizeof kSizes[0]);
         for (const char* s = kSizes[sizeIndex]; *s; ++s) format.push_back(static_cast<wchar>(*s));
         const char conversion = kConversions[in.byte() % sizeof kConversions];

@@ -38,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 isSafePayloadName(name);
                 payloadDirectoryPart(name);
             }
+            configStore() = ConfigStore();
         }
     }
     {

@@ -5,7 +5,9 @@
 #                           fuzzer briefly (TVX_FUZZ_SECONDS, default 5 s each)
 #   run.sh bench SECONDS [HARNESS...]
 #                           run each fuzzer for SECONDS, one after the other,
-#                           and print executions, coverage and findings
+#                           and print executions, coverage and findings;
+#                           with TVX_FUZZ_RUNS=N a run also ends after N
+#                           executions
 #
 # Runs never write into tests/fuzz/corpus: new inputs go to build/fuzz/corpus,
 # findings (crash-*, leak-*, timeout-*, oom-*) to build/fuzz/findings/<harness>/.
@@ -24,6 +26,16 @@ build_fuzzers() {
 }
 
 harnesses() { tr ';' ' ' < "$build/fuzzers.txt"; }
+
+# Input size limits where a long input costs much more than it finds: every
+# options-file line is expanded and every include re-read, and a directive of
+# the formatter takes some twenty bytes.  The rest take libFuzzer's default.
+flags_of() {
+  case "$1" in
+    options_file) echo "-max_len=384" ;;
+    command_line_format) echo "-max_len=256" ;;
+  esac
+}
 
 # Every corpus file once (a fuzzer given a directory and -runs=0 runs each
 # input in it and stops).
@@ -45,16 +57,20 @@ run_one() {  # name seconds
   local name="$1" seconds="$2"
   local log="$build/logs/run-$name.log" found="$build/findings/$name"
   mkdir -p "$build/corpus/$name" "$found"
-  "$build/${name}_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$found/" "$build/corpus/$name" "$corpus/$name" >"$log" 2>&1
-  local rc=$?
+  local runs=() started=$SECONDS
+  [ -n "${TVX_FUZZ_RUNS:-}" ] && runs=(-runs="$TVX_FUZZ_RUNS")
+  # shellcheck disable=SC2046  # the flags are words
+  "$build/${name}_fuzz" -max_total_time="$seconds" "${runs[@]}" $(flags_of "$name") -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$found/" "$build/corpus/$name" "$corpus/$name" \
+    >"$log" 2>&1
+  local rc=$? elapsed=$((SECONDS - started))
   local execs cov ft findings
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
   cov="$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)"
   ft="$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | cut -d' ' -f2)"
   findings="$(find "$found" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)"
-  printf '  %-20s %6s s %12s %9s %6s %6s %7s %8s\n' "$name" "$seconds" "${execs:-?}" \
-    "$(( ${execs:-0} / (seconds > 0 ? seconds : 1) ))" "${cov:-?}" "${ft:-?}" \
+  printf '  %-20s %6s s %12s %9s %6s %6s %7s %8s\n' "$name" "$elapsed" "${execs:-?}" \
+    "$(( ${execs:-0} / (elapsed > 0 ? elapsed : 1) ))" "${cov:-?}" "${ft:-?}" \
     "$(find "$build/corpus/$name" "$corpus/$name" -type f | wc -l)" "$findings"
   if [ $rc -ne 0 ] || [ "$findings" -ne 0 ]; then
     grep -m 5 -E 'ERROR|SUMMARY|check failed' "$log" | sed 's/^/    /'
