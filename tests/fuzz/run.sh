@@ -9,13 +9,16 @@
 #                           with TVX_FUZZ_RUNS=N a run also ends after N
 #                           executions
 #
-# Runs never write into tests/fuzz/corpus: new inputs go to build/fuzz/corpus,
-# findings (crash-*, leak-*, timeout-*, oom-*) to build/fuzz/findings/<harness>/.
+# Runs never write into tests/fuzz/corpus: new inputs go to build/fuzz/corpus
+# (kept from run to run; the brief runs of ci start afresh in
+# build/fuzz/ci-corpus), findings (crash-*, leak-*, timeout-*, oom-*) to
+# build/fuzz/findings/<harness>/.
 # The exit code is 1 when a replay fails or a run leaves a finding.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$root/build/fuzz"
 corpus="$root/tests/fuzz/corpus"
+work="$build/corpus"  # where a run keeps the new inputs it finds
 
 build_fuzzers() {
   if [ ! -f "$build/build.ninja" ]; then
@@ -56,12 +59,12 @@ replay() {
 run_one() {  # name seconds
   local name="$1" seconds="$2"
   local log="$build/logs/run-$name.log" found="$build/findings/$name"
-  mkdir -p "$build/corpus/$name" "$found"
+  mkdir -p "$work/$name" "$found"
   local runs=() started=$SECONDS
   [ -n "${TVX_FUZZ_RUNS:-}" ] && runs=(-runs="$TVX_FUZZ_RUNS")
   # shellcheck disable=SC2046  # the flags are words
   "$build/${name}_fuzz" -max_total_time="$seconds" "${runs[@]}" $(flags_of "$name") -timeout=10 \
-    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$found/" "$build/corpus/$name" "$corpus/$name" \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$found/" "$work/$name" "$corpus/$name" \
     >"$log" 2>&1
   local rc=$? elapsed=$((SECONDS - started))
   local execs cov ft findings
@@ -71,7 +74,7 @@ run_one() {  # name seconds
   findings="$(find "$found" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)"
   printf '  %-20s %6s s %12s %9s %6s %6s %7s %8s\n' "$name" "$elapsed" "${execs:-?}" \
     "$(( ${execs:-0} / (elapsed > 0 ? elapsed : 1) ))" "${cov:-?}" "${ft:-?}" \
-    "$(find "$build/corpus/$name" "$corpus/$name" -type f | wc -l)" "$findings"
+    "$(find "$work/$name" "$corpus/$name" -type f | wc -l)" "$findings"
   if [ $rc -ne 0 ] || [ "$findings" -ne 0 ]; then
     grep -m 5 -E 'ERROR|SUMMARY|check failed' "$log" | sed 's/^/    /'
     return 1
@@ -95,6 +98,8 @@ case "$mode" in
     echo "fuzz: replaying the corpora"
     replay || exit 1
     echo "fuzz: brief runs"
+    work="$build/ci-corpus"
+    rm -rf "$work"
     run_all "${TVX_FUZZ_SECONDS:-5}" || exit 1
     ;;
   bench)
