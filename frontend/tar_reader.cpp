@@ -1,5 +1,6 @@
 #include "frontend/tar_reader.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -70,6 +71,12 @@ std::optional<int> unpackBarPosition(std::int64_t position, std::int64_t total) 
     if (total <= 0) return std::nullopt;
     if (position < 0) position = 0;
     if (position > total) position = total;
+    // position * 100 must fit 64 bits: a larger pair is scaled down alike,
+    // which keeps the ratio the bar shows.
+    while (position > INT64_MAX / 100) {
+        position /= 128;
+        total /= 128;
+    }
     return 100 + static_cast<int>(position * 100 / total);
 }
 

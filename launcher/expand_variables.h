@@ -92,9 +92,17 @@ bool expandVariables(std::basic_string<Char>& text, const ExpansionValues<Char>&
         {"${launcher:sys.jvmHome}", &values.jvmHome},
         {"${launcher:sys.tempDir}", &values.tempBase},
     };
+    // The names in the text's character type, made on the first call: every
+    // line of an options file is expanded, and making them anew each time was
+    // most of that work.
+    static const std::vector<String> names = [&table] {
+        std::vector<String> out;
+        for (const auto& row : table) out.push_back(literal<Char>(row.first));
+        return out;
+    }();
     bool complete = true;
-    for (const auto& row : table)
-        complete &= expansion_detail::replaceAll(text, literal<Char>(row.first), *row.second, limit, log);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        complete &= expansion_detail::replaceAll(text, names[i], *table[i].second, limit, log);
     for (const auto& variable : values.environment) {
         String upper = variable.first;
         for (Char& c : upper)

@@ -11,6 +11,7 @@ packages=(
   googletest nlohmann-json3-dev zlib1g-dev openjdk-17-jdk-headless
   wine wine64 wine32:i386 xvfb x11-utils scrot
   openssl osslsigncode
+  clang libclang-rt-14-dev  # the fuzzers: libFuzzer and the sanitizer runtimes
 )
 
 missing=()

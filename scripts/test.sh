@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The project's test command: sets up a fresh Debian machine when needed,
 # builds both Windows targets and the host tools, and runs every suite:
-# the sanitized core tests (Linux), the unit tests of both targets (Wine) and
-# the end-to-end tests (pytest, Wine, Xvfb), and prints how long each phase took.
+# the sanitized core tests (Linux), the fuzzers (each corpus replayed, each
+# fuzzer run briefly), the unit tests of both targets (Wine) and the
+# end-to-end tests (pytest, Wine, Xvfb), and prints how long each phase took.
 #
 # The end-to-end tests run in parallel with pytest-xdist: one worker per core
 # (TVX_E2E_WORKERS overrides the number, 0 runs them in this process), each
@@ -15,7 +16,7 @@ cd "$root"
 phases=()
 phase_start=$SECONDS
 end_phase() {  # name
-  phases+=("$(printf '%-22s %4d s' "$1" $((SECONDS - phase_start)))")
+  phases+=("$(printf '%-26s %4d s' "$1" $((SECONDS - phase_start)))")
   phase_start=$SECONDS
 }
 
@@ -28,6 +29,12 @@ failed=()
 echo "== unit tests: build/host"
 (cd build/host && ctest --output-on-failure) || failed+=("unit tests in build/host")
 end_phase "unit tests (host)"
+
+# The fuzzers (clang, libFuzzer): every corpus input once, then a few seconds
+# of each; a crash or a failed check fails the tests.
+echo "== fuzz: replay and brief runs"
+bash tests/fuzz/run.sh ci || failed+=("fuzz (replay + brief run)")
+end_phase "fuzz (replay + brief run)"
 
 # The Windows unit tests run in one Wine session of the project's prefix: a
 # persistent wineserver, so that the session's start-up (wineserver, desktop,
@@ -73,7 +80,7 @@ end_phase "end-to-end tests"
 
 echo "== wall time by phase"
 printf '  %s\n' "${phases[@]}"
-echo "  total                  $(printf '%4d' "$SECONDS") s"
+echo "  total                      $(printf '%4d' "$SECONDS") s"
 if [ ${#failed[@]} -gt 0 ]; then
   printf 'test: FAILED: %s\n' "${failed[@]}"
   exit 1

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <set>
@@ -183,6 +184,10 @@ TEST(TarReader, BarPositions) {
     EXPECT_EQ(tar::unpackBarPosition(5000, 1000), 200);      // an entry 151 that is too small stays in range
     EXPECT_EQ(tar::unpackBarPosition(10, 0), std::nullopt);  // unknown total: the bar stays
     EXPECT_EQ(tar::unpackBarPosition(10, -1), std::nullopt);
+    // Totals where position * 100 leaves 64 bits (a fuzzer's find).
+    EXPECT_EQ(tar::unpackBarPosition(INT64_MAX, INT64_MAX), 200);
+    EXPECT_EQ(tar::unpackBarPosition(INT64_MAX / 2, INT64_MAX), 149);
+    EXPECT_EQ(tar::unpackBarPosition(3617573801609507249, INT64_MAX), 139);
 }
 
 // ---- Whole archives ----------------------------------------------------------
