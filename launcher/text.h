@@ -31,6 +31,20 @@ inline wstring widenBytes(const std::string& text) {
     return out;
 }
 
+// The UTF-16LE text at the start of `bytes`: up to its first NUL, or up to
+// the end when there is none (an odd last byte is no character).  Nothing is
+// read beyond `size`: the bytes come from outside (registry data, the Java
+// side) and need not end in a NUL.
+inline wstring utf16TextBeforeNul(const unsigned char* bytes, std::size_t size) {
+    wstring text;
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        const auto c = static_cast<wchar>(bytes[i] | (bytes[i + 1] << 8));
+        if (c == 0) break;
+        text.push_back(c);
+    }
+    return text;
+}
+
 // Length of a NUL-terminated UTF-16 string.
 inline std::size_t wideLength(const wchar* text) {
     std::size_t n = 0;

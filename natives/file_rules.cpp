@@ -101,14 +101,4 @@ Trustee trusteeFor(int kind) {
     return trustee;
 }
 
-wstring textBeforeNul(const unsigned char* data, std::size_t size) {
-    wstring text;
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        const auto c = static_cast<wchar>(data[i] | (data[i + 1] << 8));
-        if (c == 0) break;
-        text.push_back(c);
-    }
-    return text;
-}
-
 }  // namespace files

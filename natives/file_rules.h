@@ -86,9 +86,5 @@ constexpr std::size_t kAccountDomainChars = 8192;
 
 // ---- Registry text
 
-// The text of registry data read as a path: the characters before the first
-// NUL, never beyond the data (which need not end in a NUL); an odd last byte
-// is no character.
-wstring textBeforeNul(const unsigned char* data, std::size_t size);
 
 }  // namespace files

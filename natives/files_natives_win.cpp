@@ -26,6 +26,7 @@
 #include "launcher/registry_win.h"
 #include "launcher/system_paths.h"
 #include "launcher/system_text.h"
+#include "launcher/text.h"
 #include "launcher/win_handles.h"
 #include "natives/file_functions.h"
 #include "natives/file_rules.h"
@@ -209,7 +210,7 @@ jstring JNICALL NATIVE_FUNCTION(FolderInfo, getPathFromRegistry0)(JNIEnv* env, j
     const std::optional<registry::Value> value = registry::queryValue(key.get(), name.get(), kRegistryPathBytes);
     key.reset();
     if (!value) return nullptr;
-    return jni::newString(env, std::wstring_view(textBeforeNul(value->data.data(), value->data.size())));
+    return jni::newString(env, std::wstring_view(utf16TextBeforeNul(value->data.data(), value->data.size())));
 }
 
 // The shared Windows directory (GetSystemWindowsDirectoryW), else

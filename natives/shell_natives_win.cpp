@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "launcher/system_calls.h"
+#include "launcher/text.h"
 #include "natives/com_ptr.h"
 #include "natives/jni_helpers.h"
 #include "natives/native_bridge.h"
@@ -225,7 +226,7 @@ jboolean JNICALL NATIVE_FUNCTION(ShellLink, changeNotify0)(JNIEnv* env, jclass, 
     for (const auto& notice : notices) {
         const ByteElements elements(env, notice.array);
         if (!elements.taken() || !notify) continue;
-        const std::wstring path = shell::utf16TextOfBytes(elements.bytes(), elements.size());
+        const std::wstring path = utf16TextBeforeNul(elements.bytes(), elements.size());
         notify(notice.event, notice.flags, path.c_str(), nullptr);
     }
     return JNI_TRUE;

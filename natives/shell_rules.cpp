@@ -29,15 +29,6 @@ std::uint16_t iconResource(std::int32_t icon) { return static_cast<std::uint16_t
 
 bool placeWithoutActivating(unsigned tick) { return tick >= kFirstTickWithoutActivation; }
 
-wstring utf16TextOfBytes(const unsigned char* bytes, std::size_t size) {
-    wstring text;
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        const auto c = static_cast<wchar>(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0) break;
-        text.push_back(c);
-    }
-    return text;
-}
 
 std::string narrowTextOfBytes(const unsigned char* bytes, std::size_t size) {
     std::string text;

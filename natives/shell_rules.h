@@ -50,10 +50,6 @@ bool placeWithoutActivating(unsigned tick);
 
 // ---- Path texts in byte arrays
 
-// The UTF-16LE text at the start of `bytes`: up to its first NUL, or up to
-// the end when there is none (an odd last byte is no character).  Nothing is
-// read beyond `size`, whatever the Java side sends.
-wstring utf16TextOfBytes(const unsigned char* bytes, std::size_t size);
 // The 8-bit text at the start of `bytes`, up to its first NUL or the end.
 std::string narrowTextOfBytes(const unsigned char* bytes, std::size_t size);
 

@@ -73,7 +73,7 @@ TEST(AccessEntries, TrusteeKinds) {
     }
 }
 
-TEST(RegistryPathText, EndsAtTheFirstNulOrTheData) {
+TEST(Utf16TextBeforeNul, EndsAtTheFirstNulOrTheData) {
     struct Case {
         std::vector<unsigned char> data;
         wstring text;
@@ -83,11 +83,12 @@ TEST(RegistryPathText, EndsAtTheFirstNulOrTheData) {
         {{'C', 0, ':', 0}, W("C:")},             // no NUL: nothing is read past the data
         {{'C', 0, ':', 0, 'x'}, W("C:")},        // a half character is none
         {{'a', 0, 0, 0, 'b', 0, 0, 0}, W("a")},  // an inner NUL ends the text
-        {{0x2D, 0x4E, 0, 0}, wstring(1, wchar(0x4E2D))},
+        {{0x2D, 0x4E, 0x87, 0x65, 0, 0}, W("\u4e2d\u6587")},
+        {{'C', 0, ':'}, W("C")},  // an odd last byte is no character
         {{}, W("")},
         {{0, 0}, W("")},
     };
-    for (const Case& c : cases) EXPECT_EQ(textBeforeNul(c.data.data(), c.data.size()), c.text);
+    for (const Case& c : cases) EXPECT_EQ(utf16TextBeforeNul(c.data.data(), c.data.size()), c.text);
 }
 
 }  // namespace
