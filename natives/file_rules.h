@@ -86,5 +86,4 @@ constexpr std::size_t kAccountDomainChars = 8192;
 
 // ---- Registry text
 
-
 }  // namespace files

@@ -23,8 +23,8 @@ struct HandleEntry {
     std::uint16_t handle = 0;
     std::uint32_t grantedAccess = 0;
     bool operator==(const HandleEntry& other) const {
-        return pid == other.pid && objectType == other.objectType && flags == other.flags &&
-               handle == other.handle && grantedAccess == other.grantedAccess;
+        return pid == other.pid && objectType == other.objectType && flags == other.flags && handle == other.handle &&
+               grantedAccess == other.grantedAccess;
     }
 };
 

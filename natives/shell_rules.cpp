@@ -29,7 +29,6 @@ std::uint16_t iconResource(std::int32_t icon) { return static_cast<std::uint16_t
 
 bool placeWithoutActivating(unsigned tick) { return tick >= kFirstTickWithoutActivation; }
 
-
 std::string narrowTextOfBytes(const unsigned char* bytes, std::size_t size) {
     std::string text;
     for (std::size_t i = 0; i < size && bytes[i] != 0; ++i) text.push_back(static_cast<char>(bytes[i]));

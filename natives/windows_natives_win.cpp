@@ -123,8 +123,7 @@ void JNICALL NATIVE_FUNCTION(Misc, setForegroundWindow0)(JNIEnv*, jclass, jlong 
     const HWND window = reinterpret_cast<HWND>(static_cast<INT_PTR>(handle));
     WINDOWPLACEMENT placement = {};
     placement.length = sizeof placement;
-    if (GetWindowPlacement(window, &placement) && placement.showCmd == SW_SHOWMINIMIZED)
-        ShowWindow(window, SW_RESTORE);
+    if (GetWindowPlacement(window, &placement) && placement.showCmd == SW_SHOWMINIMIZED) ShowWindow(window, SW_RESTORE);
     SetForegroundWindow(window);
 }
 
@@ -136,7 +135,8 @@ jobjectArray JNICALL NATIVE_FUNCTION(Misc, getTopLevelWindows0)(JNIEnv* env, jcl
     WindowCollection collection{static_cast<DWORD>(pid), {}};
     EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&collection));
     if (collection.windows.empty()) return nullptr;
-    const jmethodID constructor = infoClass ? jni::findMethod(env, infoClass, "<init>", kWindowInfoConstructor) : nullptr;
+    const jmethodID constructor =
+        infoClass ? jni::findMethod(env, infoClass, "<init>", kWindowInfoConstructor) : nullptr;
     if (!constructor) {
         printError("window info constructor not found\n");
         return nullptr;

@@ -66,8 +66,8 @@ TEST(HandleTable, ACountBeyondTheReturnedBytesIsNeverReadPast) {
         std::size_t parsed;
     };
     for (std::size_t width : {4u, 8u}) {
-        for (const Case& c : std::vector<Case>{{2, 0, 2}, {1000000, 0, 2}, {0xFFFFFFFFu, 1, 1}, {2, 0, 2}, {0, 0, 0},
-                                               {1, 0, 1}}) {
+        for (const Case& c :
+             std::vector<Case>{{2, 0, 2}, {1000000, 0, 2}, {0xFFFFFFFFu, 1, 1}, {2, 0, 2}, {0, 0, 0}, {1, 0, 1}}) {
             auto bytes = table(c.count, entries, width);
             bytes.resize(bytes.size() - c.cut);
             const auto copy = exact(bytes);
@@ -140,8 +140,9 @@ TEST(CountedStrings, TakenOnlyWhenPointerAndLengthLieInsideTheAnswer) {
 
 TEST(HandleListing, OnlyNamedFiles) {
     const std::vector<std::tuple<std::u16string, std::u16string, bool>> cases = {
-        {u"File", u"\\??\\C:\\x.txt", true}, {u"File", u"", false}, {u"file", u"\\??\\C:\\x", false},
-        {u"Files", u"\\??\\C:\\x", false},   {u"Key", u"\\REGISTRY\\MACHINE", false},
+        {u"File", u"\\??\\C:\\x.txt", true},     {u"File", u"", false},
+        {u"file", u"\\??\\C:\\x", false},        {u"Files", u"\\??\\C:\\x", false},
+        {u"Key", u"\\REGISTRY\\MACHINE", false},
     };
     for (const auto& [type, name, listed] : cases) EXPECT_EQ(isListedHandle(type, name), listed);
 }

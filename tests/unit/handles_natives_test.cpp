@@ -28,8 +28,8 @@ protected:
     void SetUp() override {
         path_ = tempFile(L"held \u4e2d.txt");
         // Held for reading, with write sharing (read-write handles are never listed).
-        file_.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        file_.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(file_.valid());
     }
     void TearDown() override {
@@ -152,8 +152,9 @@ TEST_F(HandleNatives, TheTableIsFilteredByAccessAndType) {
     // The held file listed once with an ordinary mask and once with the
     // excluded one, a named event (not a file), a second handle of the file,
     // and a count far beyond the entries returned.
-    buildFakeTable(1000000, {{file_.get(), 0x0012019F}, {event.get(), 0x001F0003}, {second.get(), 0x00120089},
-                             {file_.get(), 0x0012019B}});
+    buildFakeTable(
+        1000000,
+        {{file_.get(), 0x0012019F}, {event.get(), 0x001F0003}, {second.get(), 0x00120089}, {file_.get(), 0x0012019B}});
     ScopedCalls scope;
     overrideLookups(scope, {{}, {{"NtQuerySystemInformation", asProc(fakeQuerySystem)}}});
     fakeStatus = 0;

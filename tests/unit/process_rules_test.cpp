@@ -13,7 +13,11 @@ using namespace std::string_literals;
 
 TEST(ProcessEntries, PrefixIsTheSignedDecimalIdAndABlank) {
     const std::vector<std::pair<std::uint32_t, std::u16string>> cases = {
-        {0, u"0 "}, {4, u"4 "}, {65536, u"65536 "}, {2147483647u, u"2147483647 "}, {0xFFFFFFFFu, u"-1 "},
+        {0, u"0 "},
+        {4, u"4 "},
+        {65536, u"65536 "},
+        {2147483647u, u"2147483647 "},
+        {0xFFFFFFFFu, u"-1 "},
         {0x80000000u, u"-2147483648 "},
     };
     for (const auto& [pid, prefix] : cases) EXPECT_EQ(entryPrefix(pid), prefix) << pid;
@@ -21,9 +25,12 @@ TEST(ProcessEntries, PrefixIsTheSignedDecimalIdAndABlank) {
 
 TEST(ProcessEntries, TemporaryImagesEndInLowerCaseTmp) {
     const std::vector<std::pair<std::u16string, bool>> cases = {
-        {u"12 C:\\t\\setup.tmp", true}, {u"12 C:\\t\\setup.TMP", false}, {u"12 C:\\t\\setup.tmpx", false},
+        {u"12 C:\\t\\setup.tmp", true},
+        {u"12 C:\\t\\setup.TMP", false},
+        {u"12 C:\\t\\setup.tmpx", false},
         {u".tmp", false},  // not longer than four characters
-        {u"x.tmp", true},  {u"", false},
+        {u"x.tmp", true},
+        {u"", false},
     };
     for (const auto& [entry, temporary] : cases) {
         EXPECT_EQ(namesTemporaryImage(entry), temporary) << std::string(entry.begin(), entry.end());
@@ -38,11 +45,11 @@ TEST(EnvironmentBlock, EntriesUpToTheEmptyOneIncludingDriveEntries) {
     };
     const std::vector<Case> cases = {
         {u"=C:=C:\\x\0A=1\0PATH=C:\\w;D:\\\0\0"s, 1000, {u"=C:=C:\\x", u"A=1", u"PATH=C:\\w;D:\\"}},
-        {u"\0\0"s, 1000, {}},                         // an empty block
-        {u"A=1\0\0B=2\0\0"s, 1000, {u"A=1"}},         // nothing after the empty entry is read
-        {u"A=\u4e2d\0\0"s, 1000, {u"A=\u4e2d"}},      // characters beyond Latin-1 unchanged
-        {u"A=1\0BBBB=2\0\0"s, 8, {u"A=1"}},           // an entry cut by the limit is left out
-        {u"A=1\0"s, 4, {u"A=1"}},                     // the limit ends the walk before a missing NUL
+        {u"\0\0"s, 1000, {}},                     // an empty block
+        {u"A=1\0\0B=2\0\0"s, 1000, {u"A=1"}},     // nothing after the empty entry is read
+        {u"A=\u4e2d\0\0"s, 1000, {u"A=\u4e2d"}},  // characters beyond Latin-1 unchanged
+        {u"A=1\0BBBB=2\0\0"s, 8, {u"A=1"}},       // an entry cut by the limit is left out
+        {u"A=1\0"s, 4, {u"A=1"}},                 // the limit ends the walk before a missing NUL
     };
     for (const Case& c : cases) {
         // The block lives in its own allocation of exactly its characters, so
@@ -65,7 +72,7 @@ TEST(WindowTitles, FirstVisibleTitledWindowWinsElseLastInvisibleTitledOne) {
     };
     const std::vector<Case> cases = {
         {{}, u"", 0},
-        {{{u"", true}, {u"", false}}, u"", 2},                                  // untitled windows are passed over
+        {{{u"", true}, {u"", false}}, u"", 2},  // untitled windows are passed over
         {{{u"hidden 1", false}, {u"shown", true}, {u"later", true}}, u"shown", 2},
         {{{u"hidden 1", false}, {u"hidden 2", false}, {u"", true}}, u"hidden 2", 3},
         {{{u"", true}, {u"hidden", false}}, u"hidden", 2},
@@ -114,8 +121,8 @@ TEST(GracefulTermination, EveryListedProcessNeedsAVisibleWindowAndEveryRequestMu
 TEST(GracefulTermination, WaitResults) {
     constexpr std::uint32_t kTimeout = 0x102;  // WAIT_TIMEOUT
     const std::vector<std::pair<std::uint32_t, int>> cases = {
-        {0, kTerminated}, {kTimeout, kWaitTimedOut}, {0xFFFFFFFFu, kWaitFailed},  // WAIT_FAILED
-        {0x80, kWaitFailed},                                                      // WAIT_ABANDONED_0
+        {0, kTerminated},    {kTimeout, kWaitTimedOut}, {0xFFFFFFFFu, kWaitFailed},  // WAIT_FAILED
+        {0x80, kWaitFailed},                                                         // WAIT_ABANDONED_0
         {1, kWaitFailed},
     };
     for (const auto& [waited, code] : cases) EXPECT_EQ(waitResultCode(waited, kTimeout), code) << waited;

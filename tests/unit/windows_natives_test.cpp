@@ -129,9 +129,9 @@ TEST_F(WindowNatives, TopLevelWindowsFailureValues) {
     jni_double::Environment plain;
     plain.declareClass(kWindowInfo);  // without its constructor
     OutputCapture errors(stderr);
-    EXPECT_EQ(MISC(getTopLevelWindows0)(plain.env(), nullptr, plain.findClass(kWindowInfo),
-                                        static_cast<jint>(shown.pid())),
-              nullptr);
+    EXPECT_EQ(
+        MISC(getTopLevelWindows0)(plain.env(), nullptr, plain.findClass(kWindowInfo), static_cast<jint>(shown.pid())),
+        nullptr);
     EXPECT_EQ(MISC(getTopLevelWindows0)(plain.env(), nullptr, nullptr, static_cast<jint>(shown.pid())), nullptr);
     EXPECT_EQ(errors.text(), "window info constructor not found\nwindow info constructor not found\n");
     EXPECT_EQ(plain.pendingException(), nullptr) << "the failed lookup's exception is cleared";
