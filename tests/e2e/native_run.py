@@ -20,14 +20,16 @@ JAVA_HOME = harness.BUILD_DIR / "java" / "11"
 TARGET = "win64"
 
 
-def require(*tools: str) -> None:
-    """Skips the module when Wine, the stub, the jar, the Java runtime or one
-    of the named programs of build/win64 is missing."""
+def require(*tools: str, also: tuple = ()) -> None:
+    """Skips the module when Wine, the stub, the jar, the Java runtime, one of
+    the named programs of build/win64 or one of the (path, what) pairs of
+    `also` is missing."""
     if shutil.which("wine") is None:
         pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
     needed = [(harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
               (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime")]
     needed += [(harness.target_dir(TARGET) / tool, tool) for tool in tools]
+    needed += list(also)
     for path, what in needed:
         if not path.exists():
             pytest.skip(f"{what} is missing: {path}")

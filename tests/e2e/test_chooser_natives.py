@@ -22,7 +22,6 @@ no selection can be shown from the Java side under Wine.
 from __future__ import annotations
 
 import re
-import shutil
 import subprocess
 from pathlib import Path
 
@@ -30,6 +29,7 @@ import pytest
 
 import harness
 import java_runtime as jr
+import native_run
 from java_runtime import Var, assign, assign_value, call, show
 
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
@@ -71,13 +71,7 @@ def build_calls(folder: str) -> dict:
 
 @pytest.fixture(scope="module")
 def run(tmp_path_factory):
-    if shutil.which("wine") is None:
-        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
-    for needed, what in ((harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
-                         (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime"),
-                         (harness.watcher_path(TARGET), "the dialog watcher")):
-        if not needed.exists():
-            pytest.skip(f"{what} is missing: {needed}")
+    native_run.require(also=[(harness.watcher_path(TARGET), "the dialog watcher")])
     work = tmp_path_factory.mktemp("chooser")
     folder = work / "start"
     folder.mkdir()

@@ -20,7 +20,6 @@ same of what the Java side got.
 from __future__ import annotations
 
 import re
-import shutil
 import subprocess
 import uuid
 from pathlib import Path
@@ -29,6 +28,7 @@ import pytest
 
 import harness
 import java_runtime as jr
+import native_run
 from java_runtime import ByteArray, Pattern, Var, assign, assign_value, call
 
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
@@ -139,13 +139,7 @@ class Run:
 
 @pytest.fixture(scope="module")
 def run(tmp_path_factory):
-    if shutil.which("wine") is None:
-        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
-    for needed, what in ((harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
-                         (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime"),
-                         (peer_exe(), "the pipe peer program")):
-        if not needed.exists():
-            pytest.skip(f"{what} is missing: {needed}")
+    native_run.require(also=[(peer_exe(), "the pipe peer program")])
     work = tmp_path_factory.mktemp("pipes")
     calls = build_calls(work)
     params = jr.params_text(harness.windows_path(work / "report.txt"), end="exit:0", natives=list(calls.values()))

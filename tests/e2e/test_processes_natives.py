@@ -26,6 +26,7 @@ import pytest
 
 import harness
 import java_runtime as jr
+import native_run
 from java_runtime import Long, call
 
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
@@ -44,13 +45,7 @@ def peer_exe(target: str = TARGET) -> Path:
 
 
 def requirements() -> None:
-    if shutil.which("wine") is None:
-        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
-    for needed, what in ((harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
-                         (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime"),
-                         (peer_exe(), "the process peer")):
-        if not needed.exists():
-            pytest.skip(f"{what} is missing: {needed}")
+    native_run.require(also=[(peer_exe(), "the process peer")])
 
 
 class Peer:

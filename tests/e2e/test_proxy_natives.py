@@ -17,7 +17,6 @@ Values that existed before are put back afterwards, new ones removed.
 from __future__ import annotations
 
 import http.server
-import shutil
 import struct
 import subprocess
 import threading
@@ -26,6 +25,7 @@ import pytest
 
 import harness
 import java_runtime as jr
+import native_run
 from java_runtime import Var, assign, assign_value, call, show
 
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
@@ -175,12 +175,7 @@ class Run:
 
 @pytest.fixture(scope="module")
 def run(tmp_path_factory):
-    if shutil.which("wine") is None:
-        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
-    for needed, what in ((harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
-                         (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime")):
-        if not needed.exists():
-            pytest.skip(f"{what} is missing: {needed}")
+    native_run.require()
     work = tmp_path_factory.mktemp("proxy")
     saved = {(USER_KEY, "DefaultConnectionSettings"): reg_binary(USER_KEY, "DefaultConnectionSettings"),
              (MACHINE_KEY, "WinHttpSettings"): reg_binary(MACHINE_KEY, "WinHttpSettings")}

@@ -12,7 +12,6 @@ keys named after this module's run, removed again at the end.
 from __future__ import annotations
 
 import re
-import shutil
 import subprocess
 import uuid
 from pathlib import Path
@@ -21,6 +20,7 @@ import pytest
 
 import harness
 import java_runtime as jr
+import native_run
 from java_runtime import ByteArray, Expand, call
 
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
@@ -269,12 +269,7 @@ class Run:
 
 @pytest.fixture(scope="module")
 def run(tmp_path_factory):
-    if shutil.which("wine") is None:
-        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
-    for needed, what in ((harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
-                         (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime")):
-        if not needed.exists():
-            pytest.skip(f"{what} is missing: {needed}")
+    native_run.require()
     work = tmp_path_factory.mktemp("registry")
     regedit_import(work / "prepare.reg", [(BASE_REG + "\\" + below, values) for below, values in PREPARED.items()])
     try:

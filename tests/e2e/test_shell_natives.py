@@ -20,6 +20,7 @@ import pytest
 
 import harness
 import java_runtime as jr
+import native_run
 from java_runtime import ByteArray, Long, call
 
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
@@ -28,12 +29,7 @@ sys.path.insert(0, str(harness.BUILD_DIR / "python-packages"))  # LnkParse3, ins
 
 
 def require_java_run():
-    if shutil.which("wine") is None:
-        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
-    for needed, what in ((harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
-                         (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime")):
-        if not needed.exists():
-            pytest.skip(f"{what} is missing: {needed}")
+    native_run.require()
 
 
 def java_installer(work, calls):

@@ -15,7 +15,6 @@ unit-tested through the JNI double (tests/unit/users_natives_test.cpp).
 from __future__ import annotations
 
 import re
-import shutil
 import subprocess
 import time
 
@@ -23,6 +22,7 @@ import pytest
 
 import harness
 import java_runtime as jr
+import native_run
 from java_runtime import call
 
 JAVA_HOME = harness.BUILD_DIR / "java" / "11"
@@ -50,14 +50,8 @@ def profile_list() -> dict:
 
 @pytest.fixture(scope="module")
 def run(tmp_path_factory):
-    if shutil.which("wine") is None:
-        pytest.skip("Wine is not installed (scripts/setup.sh installs it)")
     probe = harness.target_dir(TARGET) / "account_probe.exe"
-    for needed, what in ((harness.stub_path(TARGET), "the 64-bit stub"), (jr.JAR, "the Java runtime jar"),
-                         (JAVA_HOME / "bin" / "server" / "jvm.dll", "the Windows Java 11 runtime"),
-                         (probe, "the account probe")):
-        if not needed.exists():
-            pytest.skip(f"{what} is missing: {needed}")
+    native_run.require(also=[(probe, "the account probe")])
     profiles = profile_list()
     assert len(profiles) == 1, profiles
     (sid, profile), = profiles.items()
