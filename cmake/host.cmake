@@ -16,6 +16,7 @@ target_include_directories(core_test_code PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(core_test_code PRIVATE ${SANITIZE} -g)
 target_link_libraries(core_test_code PRIVATE gtest)
 precompile_test_headers(core_test_code)
+compile_test_sources_together(core_test_code)
 # The product's portable sources are built here only to be checked under the
 # sanitizers, at their usual -O1; the Windows trees build and test them with
 # the build type's flags.

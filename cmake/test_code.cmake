@@ -18,3 +18,13 @@ endfunction()
 function(precompile_test_headers target)
   target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <string> <vector> <cstdint> <cstring>)
 endfunction()
+
+# The test sources of one target compiled eight to a translation unit (a
+# unity build): each test source is small, and most of its compiler time went
+# to the headers and the precompiled header every unit loads (the 64-bit
+# tree's test code: 111 s of compiler time one source to a unit, 79 s eight
+# to a unit).  Names a test source keeps to itself (an anonymous namespace)
+# must therefore differ from those of the other sources of its target.
+function(compile_test_sources_together target)
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+endfunction()

@@ -39,11 +39,19 @@ end_phase "fuzz (replay + brief run)"
 # The Windows unit tests run in one Wine session of the project's prefix: a
 # persistent wineserver, so that the session's start-up (wineserver, desktop,
 # services) is paid once rather than by every test program; scripts/wine-run
-# collects each program's output (WINE_RUN_CAPTURE says why). The trees run
+# collects each program's output (WINE_RUN_CAPTURE says why). The session
+# runs on an Xvfb display of its own, so the programs whose tests need
+# windows (tests/unit/with_display.sh) run in it as they are. The trees run
 # one after the other (their tests share registry keys of the prefix), the
 # test programs of one tree side by side.
 export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all WINE_RUN_CAPTURE=1
 wineserver -w
+xvfb_pid=""
+if command -v Xvfb >/dev/null 2>&1; then
+  exec 3< <(exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
+  xvfb_pid=$!
+  if read -r -t 30 display <&3; then export DISPLAY=":$display"; fi
+fi
 wineserver -p
 jobs="$(nproc 2>/dev/null || echo 2)"
 for dir in build/win32 build/win64; do
@@ -54,7 +62,9 @@ done
 # end-to-end workers copy the prefix after that.
 wineserver -k 2>/dev/null
 wineserver -w
-unset WINEPREFIX WINEDEBUG WINE_RUN_CAPTURE
+[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+exec 3<&-
+unset WINEPREFIX WINEDEBUG WINE_RUN_CAPTURE DISPLAY
 end_phase "unit tests (Wine)"
 
 # Debian's pytest and pytest-xdist (scripts/setup.sh installs them) belong to

@@ -2,7 +2,8 @@
 # Builds and runs the fuzzers (tests/fuzz/*_fuzz.cpp) in build/fuzz.
 #
 #   run.sh ci               build, replay every corpus file once, then run each
-#                           fuzzer briefly (TVX_FUZZ_SECONDS, default 5 s each)
+#                           fuzzer briefly (TVX_FUZZ_SECONDS, default 5 s each),
+#                           one per core at a time
 #   run.sh bench SECONDS [HARNESS...]
 #                           run each fuzzer for SECONDS, one after the other,
 #                           and print executions, coverage and findings;
@@ -24,8 +25,13 @@ build_fuzzers() {
   if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$root/tests/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null || return 1
   fi
-  cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" | grep -v '^\[' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ]
+  # The build's own status: under pipefail a pipeline's status is that of
+  # its last failing command, and grep fails when it prints nothing.
+  local status
+  cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" >"$build/build.log" 2>&1
+  status=$?
+  grep -v '^\[' "$build/build.log"
+  return $status
 }
 
 harnesses() { tr ';' ' ' < "$build/fuzzers.txt"; }
@@ -81,12 +87,36 @@ run_one() {  # name seconds
   fi
 }
 
+print_header() {
+  printf '  %-20s %8s %12s %9s %6s %6s %7s %8s\n' harness time executions "execs/s" cov ft corpus findings
+}
+
 run_all() {  # seconds [names...]
   local seconds="$1"; shift
   local names=("$@") failed=0 name
   [ ${#names[@]} -eq 0 ] && read -r -a names <<<"$(harnesses)"
-  printf '  %-20s %8s %12s %9s %6s %6s %7s %8s\n' harness time executions "execs/s" cov ft corpus findings
+  print_header
   for name in "${names[@]}"; do run_one "$name" "$seconds" || failed=1; done
+  return $failed
+}
+
+# Every harness for $1 seconds, one per core at a time; the lines are printed
+# in the harnesses' order when all have ended.
+run_all_side_by_side() {  # seconds
+  local seconds="$1" slots failed=0 name
+  slots="$(nproc 2>/dev/null || echo 2)"
+  local names=()
+  read -r -a names <<<"$(harnesses)"
+  for name in "${names[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$slots" ]; do wait -n; done
+    (run_one "$name" "$seconds" >"$build/logs/line-$name.txt"; echo $? >"$build/logs/status-$name.txt") &
+  done
+  wait
+  print_header
+  for name in "${names[@]}"; do
+    cat "$build/logs/line-$name.txt"
+    [ "$(cat "$build/logs/status-$name.txt" 2>/dev/null)" = 0 ] || failed=1
+  done
   return $failed
 }
 
@@ -100,7 +130,7 @@ case "$mode" in
     echo "fuzz: brief runs"
     work="$build/ci-corpus"
     rm -rf "$work"
-    run_all "${TVX_FUZZ_SECONDS:-5}" || exit 1
+    run_all_side_by_side "${TVX_FUZZ_SECONDS:-5}" || exit 1
     ;;
   bench)
     [ $# -ge 1 ] || { echo "usage: run.sh bench SECONDS [HARNESS...]"; exit 2; }

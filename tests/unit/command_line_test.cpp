@@ -18,7 +18,7 @@ TEST_P(SplitCommandLine, SplitsAsTheLauncherDoes) {
     EXPECT_EQ(arguments, GetParam().expected);
 }
 
-const SplitCase kCases[] = {
+const SplitCase kSplitCases[] = {
     {"plain_words", W("setup.exe -q -c"), {W("setup.exe"), W("-q"), W("-c")}},
     {"double_quoted_space", W("\"C:\\Program Files\\setup.exe\" -q"), {W("C:\\Program Files\\setup.exe"), W("-q")}},
     {"text_before_quote_joins", W("-Dx=\"a b\" next"), {W("-Dx=a b"), W("next")}},
@@ -38,7 +38,7 @@ const SplitCase kCases[] = {
     {"quote_at_end", W("a \""), {W("a"), W("")}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, SplitCommandLine, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Cases, SplitCommandLine, ::testing::ValuesIn(kSplitCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SplitCommandLineAppend, AppendsToExistingVector) {

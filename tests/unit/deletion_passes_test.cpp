@@ -14,7 +14,7 @@ using Lines = std::vector<wstring>;
 // A file system of paths that fail a number of times before they go (-1:
 // never), recording every call in order: "wait N", "file P", "dir P",
 // "reboot P", "sleep MS".
-class FakeSystem : public PassActions {
+class FakePassSystem : public PassActions {
 public:
     std::map<wstring, int> failures;
     bool schedulingWorks = true;
@@ -52,7 +52,7 @@ const wstring kLocked = W("c:\\app\\locked.dll");
 const wstring kExtraction = W("c:\\temp\\klp5.tmp_dir\\jre\\bin\\x.dll");
 
 TEST(DeletionPasses, SectionsTextsAndOrder) {
-    FakeSystem fs;
+    FakePassSystem fs;
     const PassesResult r = runDeletionPasses(
         {W("Local\\sem"), W("reboot_deletion"), W("Restart now?"), W(""), W("Second line"), W("EOSMARKER"),
          W("Cannot restart."), W("EOSMARKER trailing text"), W("f1"), W("f2"), W(""), W("d1"), W(""), W(""), W("d2")},
@@ -77,7 +77,7 @@ TEST(DeletionPasses, ModeWords) {
         {W("none"), false, false},
     };
     for (const auto& c : cases) {
-        FakeSystem fs;
+        FakePassSystem fs;
         const PassesResult r = runDeletionPasses({W("s"), c.mode, W("EOSMARKER"), W("EOSMARKER"), W("f")}, fs);
         EXPECT_EQ(r.forceReboot, c.force);
         EXPECT_EQ(r.rebootDeletion, c.rebootDeletion);
@@ -86,7 +86,7 @@ TEST(DeletionPasses, ModeWords) {
 }
 
 TEST(DeletionPasses, EmptyLinesSkipTheWaitAndTheMode) {
-    FakeSystem fs;
+    FakePassSystem fs;
     // An empty mode line: what was meant as texts and markers are files.
     const PassesResult r = runDeletionPasses({W(""), W(""), W("Question?"), W("EOSMARKER"), W("f"), W(""), W("d")}, fs);
     EXPECT_EQ(fs.calls, (Lines{W("file Question?"), W("file EOSMARKER"), W("file f"), W("dir d")}));
@@ -97,7 +97,7 @@ TEST(DeletionPasses, EmptyLinesSkipTheWaitAndTheMode) {
 TEST(DeletionPasses, ListEndingInsideTheTextsDeletesNothing) {
     for (const Lines& lines : {Lines{W("s"), W("reboot_deletion"), W("Q"), W("EOSMARKER"), W("W"), W("f")},
                                Lines{W("s"), W("reboot_deletion"), W("Q"), W("f")}}) {
-        FakeSystem fs;
+        FakePassSystem fs;
         const PassesResult r = runDeletionPasses(lines, fs);
         EXPECT_EQ(fs.calls, (Lines{W("wait s")}));
         EXPECT_EQ(r.passes, 1);
@@ -106,7 +106,7 @@ TEST(DeletionPasses, ListEndingInsideTheTextsDeletesNothing) {
 }
 
 TEST(DeletionPasses, RetriesUntilAPassLeavesNothingAndDropsWhatWent) {
-    FakeSystem fs;
+    FakePassSystem fs;
     fs.failures[W("late")] = 2;  // goes in pass 3
     fs.failures[W("gone")] = 0;  // no longer exists: counts as done
     const PassesResult r = runDeletionPasses(
@@ -137,7 +137,7 @@ TEST(DeletionPasses, SixtyPassesThenDeletionAtReboot) {
         {W("keep"), false, true, 0, false},
     };
     for (const auto& c : cases) {
-        FakeSystem fs;
+        FakePassSystem fs;
         fs.failures[kLocked] = -1;
         fs.schedulingWorks = c.schedulingWorks;
         Lines lines{W("s"), c.mode, W("EOSMARKER"), W("EOSMARKER")};
@@ -156,7 +156,7 @@ TEST(DeletionPasses, SixtyPassesThenDeletionAtReboot) {
 }
 
 TEST(DeletionPasses, ExtractionDirectoryGoesToRebootAfterItsFirstFailure) {
-    FakeSystem fs;
+    FakePassSystem fs;
     fs.failures[kExtraction] = -1;
     fs.failures[W("late")] = 1;
     const PassesResult r =
@@ -167,14 +167,14 @@ TEST(DeletionPasses, ExtractionDirectoryGoesToRebootAfterItsFirstFailure) {
     EXPECT_FALSE(r.rebootNeeded);
 
     // Only "klp" and ".tmp_dir" together make an extraction path.
-    FakeSystem other;
+    FakePassSystem other;
     other.failures[W("c:\\klp\\x")] = 1;
     EXPECT_EQ(runDeletionPasses({W("s"), W("x"), W("EOSMARKER"), W("EOSMARKER"), W("c:\\klp\\x")}, other).passes, 2);
     EXPECT_EQ(other.count(W("reboot c:\\klp\\x")), 0);
 }
 
 TEST(DeletionPasses, PathWithNulNeverReachesTheSystem) {
-    FakeSystem fs;
+    FakePassSystem fs;
     const wstring truncated(W("c:\\dir\0\\file"), 12);
     const PassesResult r = runDeletionPasses({W(""), W(""), truncated, W(""), truncated}, fs);
     EXPECT_TRUE(fs.calls.empty());
@@ -182,13 +182,13 @@ TEST(DeletionPasses, PathWithNulNeverReachesTheSystem) {
 }
 
 TEST(DeletionPasses, EmptyListWalksNoPass) {
-    FakeSystem fs;
+    FakePassSystem fs;
     EXPECT_EQ(runDeletionPasses({}, fs).passes, 0);
     EXPECT_TRUE(fs.calls.empty());
 }
 
 TEST(DeletionPasses, TextsAreCutToTheirBuffers) {
-    FakeSystem fs;
+    FakePassSystem fs;
     const wstring line(8191, W('q'));
     // Joined: 8,189 + "\n" + a surrogate pair = 8,192; the cut at 8,191 would
     // split the pair, so its first half goes too.

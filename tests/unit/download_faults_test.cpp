@@ -25,7 +25,6 @@ namespace {
 
 using namespace faults;
 
-const wchar_t kErrorCaption[] = L"Error";
 const wchar_t kDownloadFailed[] =
     L"Error downloading the Java(TM) Runtime Environment.\nPlease check your internet connection and start setup "
     L"again.";
@@ -104,7 +103,7 @@ std::string archiveBody() {
 }
 
 // What the user must see when `fault` first hits the call `hit`.
-Expected expectedOf(const Fault& fault, const CallRecord& hit) {
+Expected downloadOutcome(const Fault& fault, const CallRecord& hit) {
     const std::string& function = fault.function;
     // A failed attempt is retried, a failed length query asked again: one
     // failure costs a pause, not the download.
@@ -175,7 +174,7 @@ TEST_F(DownloadFaults, EachInternetAndFileCallFailsInTurn) {
         SCOPED_TRACE(describe(fault));
         const Record run = download(fault);
         ASSERT_FALSE(run.faulted.empty()) << "the fault hit no call";
-        const Expected expected = expectedOf(fault, run.faulted.front());
+        const Expected expected = downloadOutcome(fault, run.faulted.front());
         expectOutcome(run, expected);
         if (expected.ends) {
             // Every attempt cleaned up after itself before the user is told.

@@ -22,12 +22,6 @@ namespace {
 
 using namespace faults;
 
-std::string pattern(std::size_t size, int seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + seed) & 0xFF);
-    return bytes;
-}
-
 struct PayloadFile {
     std::string name;
     std::string content;
@@ -42,9 +36,8 @@ const std::vector<PayloadFile> kPayload = {
 };
 constexpr std::int64_t kPayloadOffset = 16;
 
-const wchar_t kErrorCaption[] = L"Error";
 const wchar_t kInstallerCaption[] = L"tovrix Wizard";
-const wchar_t kCorrupted[] = L"The installation file is corrupted. If it is a download please try it again.";
+const wchar_t kInstallerCorrupted[] = L"The installation file is corrupted. If it is a download please try it again.";
 const wchar_t kDiskSpace[] = L"Not Enough Disk Space";
 
 std::string payloadBytes() {
@@ -73,7 +66,7 @@ Expected internalError(const wchar_t* code) {
 }
 
 // What the user must see when `fault` first hits the call `hit`.
-Expected expectedOf(const Fault& fault, const CallRecord& hit) {
+Expected extractionOutcome(const Fault& fault, const CallRecord& hit) {
     const std::string& function = fault.function;
     // Without a unique name the launcher makes one up; nothing is lost.
     if (function == "GetTempFileNameA") return success();
@@ -88,7 +81,7 @@ Expected expectedOf(const Fault& fault, const CallRecord& hit) {
     // A payload file's size is read as 8 bytes, its content in chunks.
     if (function == "ReadFile")
         return hit.subject == L"8 bytes" ? fatal(kErrorCaption, L"Internal Error: readLong")
-                                         : fatal(kInstallerCaption, kCorrupted);
+                                         : fatal(kInstallerCaption, kInstallerCorrupted);
     // A short write is repeated until the chunk is written.
     if (function == "WriteFile")
         return fault.kind == Kind::shortWrite ? success() : fatal(kInstallerCaption, kDiskSpace);
@@ -125,7 +118,7 @@ protected:
         config.messages[message::kErrorCaption] = kErrorCaption;
         config.messages[message::kInternalError] = L"An internal error occurred (error code: {0})";
         config.messages[message::kInstallerCaption] = kInstallerCaption;
-        config.messages[message::kInstallerCorrupted] = kCorrupted;
+        config.messages[message::kInstallerCorrupted] = kInstallerCorrupted;
         config.messages[message::kNotEnoughDiskSpace] = kDiskSpace;
         launcherState().extractionDirectory.clear();
         Record run = injector_.run(
@@ -177,7 +170,7 @@ TEST_F(ExtractionFaults, EachFileCallFailsInTurn) {
         SCOPED_TRACE(describe(fault));
         const Record run = extract(fault);
         ASSERT_FALSE(run.faulted.empty()) << "the fault hit no call";
-        const Expected expected = expectedOf(fault, run.faulted.front());
+        const Expected expected = extractionOutcome(fault, run.faulted.front());
         expectOutcome(run, expected);
         if (expected.ends) {
             expectNoDirectoryLeft();

@@ -417,6 +417,12 @@ void Injector::redirect(const std::wstring& from, const std::wstring& to) { g.re
 void Injector::answer(int button) { g.answer = button; }
 void Injector::onMessage(std::function<void()> check) { g.onMessage = std::move(check); }
 
+std::string pattern(std::size_t size, int seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+    return bytes;
+}
+
 Expected success() { return {}; }
 Expected fatal(const std::wstring& caption, const std::wstring& text) { return {true, caption, text}; }
 

@@ -118,6 +118,12 @@ struct Expected {
 };
 Expected success();
 Expected fatal(const std::wstring& caption, const std::wstring& text);
+// The caption of the fatal messages, as the flows are configured here.
+constexpr wchar_t kErrorCaption[] = L"Error";
+
+// File content whose bytes differ from their neighbours': byte i is
+// (i * 31 + seed) mod 256, so a chunk written at the wrong offset shows.
+std::string pattern(std::size_t size, int seed);
 
 // Checks the message and the end against the expectation, that the fault
 // hit a call, and that no handle or key the run opened stayed open.  The

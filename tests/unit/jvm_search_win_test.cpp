@@ -21,7 +21,7 @@ namespace {
 using fake_runtime::FakeHome;
 using fake_runtime::makeHome;
 
-const char* const kOpenJdk11 = "openjdk version \"11.0.2\" 2019-01-15";
+const char* const kOpenJdk11Output = "openjdk version \"11.0.2\" 2019-01-15";
 
 std::string currentPath() {
     char value[32768];
@@ -51,7 +51,7 @@ protected:
 };
 
 TEST_F(JvmSearchTest, SampleSequenceFindsTheRuntimeNamedByJavaHome) {
-    const FakeHome fake = makeHome(path("jre"), kOpenJdk11);
+    const FakeHome fake = makeHome(path("jre"), kOpenJdk11Output);
     SetEnvironmentVariableA("JAVA_HOME", fake.home.c_str());
     sequence("Y;EJAVA_HOME;EJDK_HOME;");
     const std::string pathBefore = currentPath();
@@ -79,8 +79,8 @@ TEST_F(JvmSearchTest, SampleSequenceFindsTheRuntimeNamedByJavaHome) {
 }
 
 TEST_F(JvmSearchTest, UnloadableRuntimesAreSkippedAndTheLastOneNamesTheFailure) {
-    const FakeHome first = makeHome(path("first"), kOpenJdk11, nullptr);  // no jvm.dll anywhere
-    const FakeHome second = makeHome(path("second"), kOpenJdk11, nullptr);
+    const FakeHome first = makeHome(path("first"), kOpenJdk11Output, nullptr);  // no jvm.dll anywhere
+    const FakeHome second = makeHome(path("second"), kOpenJdk11Output, nullptr);
     SetEnvironmentVariableA("JAVA_HOME", second.home.c_str());
     sequence("A" + first.home + ";EJAVA_HOME;EJDK_HOME");
     const std::string pathBefore = currentPath();
@@ -103,7 +103,7 @@ TEST_F(JvmSearchTest, UnloadableRuntimesAreSkippedAndTheLastOneNamesTheFailure) 
 }
 
 TEST_F(JvmSearchTest, AJdkLoadsFromItsInnerJre) {
-    const FakeHome jdk = makeHome(path("jdk"), kOpenJdk11, nullptr);  // jdk\bin\java.exe, no jvm.dll in bin
+    const FakeHome jdk = makeHome(path("jdk"), kOpenJdk11Output, nullptr);  // jdk\bin\java.exe, no jvm.dll in bin
     fake_runtime::makeDirectories(path("jdk\\jre\\bin\\server"));
     ASSERT_TRUE(CopyFileA((fake_runtime::doublesDirectory() + "jvm.dll").c_str(),
                           path("jdk\\jre\\bin\\server\\jvm.dll").c_str(), FALSE));
@@ -125,7 +125,7 @@ TEST_F(JvmSearchTest, AJdkLoadsFromItsInnerJre) {
 
 TEST_F(JvmSearchTest, OutOfRangePreferenceIsSkippedAndKelpaJavaHomeIsConsulted) {
     const FakeHome old = makeHome(path("old"), "java version \"1.7.0_80\"");
-    const FakeHome good = makeHome(path("good"), kOpenJdk11);
+    const FakeHome good = makeHome(path("good"), kOpenJdk11Output);
     preferenceFile("pref_jre.cfg", old.home);
     SetEnvironmentVariableA("KELPA_JAVA_HOME", good.home.c_str());
     sequence("");
@@ -141,9 +141,9 @@ TEST_F(JvmSearchTest, OutOfRangePreferenceIsSkippedAndKelpaJavaHomeIsConsulted) 
 }
 
 TEST_F(JvmSearchTest, FilesAndEntriesInSearchOrder) {
-    const FakeHome preferred = makeHome(path("preferred"), kOpenJdk11);
-    const FakeHome installed = makeHome(path("installed"), kOpenJdk11);
-    const FakeHome run = makeHome(path("run"), kOpenJdk11);
+    const FakeHome preferred = makeHome(path("preferred"), kOpenJdk11Output);
+    const FakeHome installed = makeHome(path("installed"), kOpenJdk11Output);
+    const FakeHome run = makeHome(path("run"), kOpenJdk11Output);
     launcherState().extractionDirectory = path("run");
     fake_runtime::writeText(path("run\\inst_jre.cfg"), run.home + "\r\n");
     preferenceFile("inst_jre.cfg", installed.home);
@@ -251,7 +251,7 @@ TEST_F(JvmSearchTest, FailureMessagesNameTheSourceOfTheLastUsableCandidate) {
         configStore().messages[id] = W("message ") + widenBytes(std::to_string(id)) + W(" {0}");
     const bool wide = sizeof(void*) == 8;
     const std::string bits = wide ? "64" : "32";
-    const FakeHome noDll = makeHome(path("nodll"), kOpenJdk11, nullptr);
+    const FakeHome noDll = makeHome(path("nodll"), kOpenJdk11Output, nullptr);
     const FakeHome old = makeHome(path("old"), "java version \"1.7.0_80\"", nullptr);
 
     struct Case {

@@ -25,7 +25,7 @@ using namespace std::string_literals;
 const char kInteger[] = "java/lang/Integer";
 const char kExpandString[] = "com/tovrix/api/windows/WinRegistry$ExpandString";
 
-std::vector<unsigned char> utf16(const std::wstring& text) {
+std::vector<unsigned char> utf16Bytes(const std::wstring& text) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     return std::vector<unsigned char>(bytes, bytes + text.size() * sizeof(wchar_t));
 }
@@ -99,11 +99,11 @@ protected:
 TEST_F(RegistryNatives, GetValueGivesTheJavaObjectOfEachType) {
     e_.declareClass(kExpandString);
     e_.declareMethod(kExpandString, "<init>", "(Ljava/lang/String;)V");
-    write(L"sz", REG_SZ, utf16(L"abc\0\0"s));
-    write(L"expand", REG_EXPAND_SZ, utf16(L"%TEMP%\\x\0"s));
+    write(L"sz", REG_SZ, utf16Bytes(L"abc\0\0"s));
+    write(L"expand", REG_EXPAND_SZ, utf16Bytes(L"%TEMP%\\x\0"s));
     write(L"dword", REG_DWORD, {0xFE, 0xFF, 0xFF, 0xFF});
     write(L"binary", REG_BINARY, {0x00, 0xFF, 0x7F});
-    write(L"multi", REG_MULTI_SZ, utf16(L"a\0\0\u4e2d\0\0"s));
+    write(L"multi", REG_MULTI_SZ, utf16Bytes(L"a\0\0\u4e2d\0\0"s));
     write(L"qword", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0});
 
     jobject sz = get(L"sz");
@@ -128,7 +128,7 @@ TEST_F(RegistryNatives, GetValueGivesTheJavaObjectOfEachType) {
 // A lookup that fails leaves its NoClassDefFoundError pending in a real VM;
 // the native clears it, so the Java side sees null, not an exception.
 TEST_F(RegistryNatives, MissingExpandStringClassGivesNullWithoutAnException) {
-    write(L"expand", REG_EXPAND_SZ, utf16(L"x\0"s));
+    write(L"expand", REG_EXPAND_SZ, utf16Bytes(L"x\0"s));
     EXPECT_EQ(get(L"expand"), nullptr);
     EXPECT_FALSE(e_.events("ExceptionClear").empty());
 }
@@ -142,16 +142,16 @@ TEST_F(RegistryNatives, SetValueWritesTheObjectOfItsTypeCode) {
         RawValue expected;
     };
     const std::vector<Case> cases = {
-        {L"sz", 1, [&] { return e_.newString(L"text \u4e2d"); }, {REG_SZ, utf16(L"text \u4e2d\0"s)}},
-        {L"expand", 5, [&] { return e_.newString(L"%PATH%"); }, {REG_EXPAND_SZ, utf16(L"%PATH%\0"s)}},
+        {L"sz", 1, [&] { return e_.newString(L"text \u4e2d"); }, {REG_SZ, utf16Bytes(L"text \u4e2d\0"s)}},
+        {L"expand", 5, [&] { return e_.newString(L"%PATH%"); }, {REG_EXPAND_SZ, utf16Bytes(L"%PATH%\0"s)}},
         {L"dword", 2, [&] { return newInteger(-5); }, {REG_DWORD, {0xFB, 0xFF, 0xFF, 0xFF}}},
         {L"multi",
          3,
          [&] {
              return e_.newStringArray({L"a", L"b"});
          },
-         {REG_MULTI_SZ, utf16(L"a\0b\0\0"s)}},
-        {L"multi_empty", 3, [&] { return e_.newStringArray({}); }, {REG_MULTI_SZ, utf16(L"\0"s)}},
+         {REG_MULTI_SZ, utf16Bytes(L"a\0b\0\0"s)}},
+        {L"multi_empty", 3, [&] { return e_.newStringArray({}); }, {REG_MULTI_SZ, utf16Bytes(L"\0"s)}},
         {L"binary", 4, [&] { return e_.newByteArray(big); }, {REG_BINARY, std::vector<unsigned char>(100000, 7)}},
     };
     for (const Case& c : cases) {
@@ -213,7 +213,7 @@ TEST_F(RegistryNatives, LongStringArraysStayWithinALocalFrame) {
         write(name.c_str(), REG_DWORD, {1, 0, 0, 0});
         multi += name + L'\0';
     }
-    write(L"multi", REG_MULTI_SZ, utf16(multi + L'\0'));
+    write(L"multi", REG_MULTI_SZ, utf16Bytes(multi + L'\0'));
 
     jstring keyPath = path();
     jstring multiName = e_.newString(L"multi");

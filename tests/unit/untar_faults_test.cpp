@@ -22,15 +22,8 @@ namespace {
 
 using namespace faults;
 
-const wchar_t kErrorCaption[] = L"Error";
-const wchar_t kCorrupted[] =
+const wchar_t kRuntimeCorrupted[] =
     L"The bundled JRE is corrupted. If you downloaded the setup file please download it again.";
-
-std::string pattern(std::size_t size, int seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed) & 0xFF);
-    return bytes;
-}
 
 struct TarEntry {
     std::string name;
@@ -115,7 +108,7 @@ protected:
                                                                                         : L"bin\\java.exe");
         if (function == "CreateFileA") return fileNotCreated(hit.subject.substr(hit.subject.find(L"\\jre\\") + 5));
         // A file not written whole, or whose close failed, is a broken runtime.
-        if (function == "WriteFile" || function == "CloseHandle") return fatal(kErrorCaption, kCorrupted);
+        if (function == "WriteFile" || function == "CloseHandle") return fatal(kErrorCaption, kRuntimeCorrupted);
         // The archive that stays costs room only.
         if (function == "DeleteFileA") return success();
         ADD_FAILURE() << "no expectation for " << describe(fault);
