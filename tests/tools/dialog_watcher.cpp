@@ -335,19 +335,26 @@ std::wstring className(HWND window) {
 }
 
 // WM_GETTEXT works across processes for every window; GetWindowTextW would
-// only give the caption of another process's top-level windows.
+// only give the caption of another process's top-level windows.  The text can
+// change between WM_GETTEXTLENGTH and WM_GETTEXT (a status line updated while
+// it is read), so a text that fills the buffer is read again with a larger
+// one instead of being cut to the earlier length.
 std::wstring windowText(HWND window) {
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &length)) {
         return std::wstring();
     }
-    std::vector<wchar_t> buffer(length + 2, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                             SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &copied)) {
-        return std::wstring();
+    for (std::size_t size = length + 64;; size *= 2) {
+        std::vector<wchar_t> buffer(size, L'\0');
+        DWORD_PTR copied = 0;
+        if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                                 SMTO_ABORTIFHUNG, kMessageTimeoutMilliseconds, &copied)) {
+            return std::wstring();
+        }
+        if (copied + 1 < buffer.size() || size >= (1u << 20)) {
+            return std::wstring(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
+        }
     }
-    return std::wstring(buffer.data(), copied < buffer.size() ? copied : buffer.size() - 1);
 }
 
 struct FindContext {
