@@ -79,6 +79,30 @@ void showConfiguredError(std::int32_t id, const std::string& argument) {
     showConfiguredError(id, boundText(widenBytes(argument)));
 }
 
+namespace {
+
+// A process the launcher started can hold the directory for a moment after
+// it has ended: the console host that the hidden "-version" run of a Java
+// executable gets inherits the working directory (the extraction directory)
+// and ends only after its client.  A removal refused for sharing is tried
+// again for about a second, so that a fatal end right after such a run does
+// not leave the directory behind.
+void removeEmptiedDirectory(const std::string& directory) {
+    constexpr int kAttempts = 20;
+    constexpr DWORD kPauseMilliseconds = 50;
+    for (int attempt = 1;; ++attempt) {
+        if (system_calls::RemoveDirectoryA(directory.c_str())) return;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION || attempt == kAttempts) {
+            logError(L"could not remove %S (error %d)", directory.c_str(), static_cast<int>(error));
+            return;
+        }
+        system_calls::Sleep(kPauseMilliseconds);
+    }
+}
+
+}  // namespace
+
 void removeExtractionDirectory() {
     LauncherState& state = launcherState();
     // A language restart runs in the earlier run's directory, which is never
@@ -91,7 +115,7 @@ void removeExtractionDirectory() {
         // flow works inside the extraction directory: step out of it first.
         const std::string parent = state.extractionDirectory + "\\..";
         SetCurrentDirectoryA(parent.c_str());
-        system_calls::RemoveDirectoryA(state.extractionDirectory.c_str());
+        removeEmptiedDirectory(state.extractionDirectory);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "launcher/block_format.h"
 #include "launcher/config_store.h"
+#include "launcher/errors.h"
 #include "launcher/exe_path.h"
 #include "launcher/launcher_state.h"
 #include "launcher/temp_dir.h"
@@ -105,8 +106,9 @@ protected:
     std::wstring base() const { return scratch_.path() + L"\\base"; }
 
     // One start's extraction in a fresh temporary base; the graphical
-    // message boxes (not a quiet run).
-    Record extract(const std::optional<Fault>& fault) {
+    // message boxes (not a quiet run).  With `fatalAfter`, a fatal end
+    // follows the extraction (as when the JVM cannot be started).
+    Record extract(const std::optional<Fault>& fault, bool fatalAfter = false) {
         removeTree(base());
         CreateDirectoryW(base().c_str(), nullptr);
         const SavedLauncher saved;
@@ -122,9 +124,10 @@ protected:
         config.messages[message::kNotEnoughDiskSpace] = kDiskSpace;
         launcherState().extractionDirectory.clear();
         Record run = injector_.run(
-            [] {
+            [fatalAfter] {
                 createTempDirectory();
                 extractPayloadOrEnd(nullptr);
+                if (fatalAfter) exitWithCleanup(1);
             },
             fault);
         directory_ = widen(launcherState().extractionDirectory);
@@ -181,6 +184,36 @@ TEST_F(ExtractionFaults, EachFileCallFailsInTurn) {
         ends += expected.ends ? 1 : 0;
     }
     std::printf("extraction: %zu calls, %d cases, %d fatal ends\n", passing.calls.size(), cases, ends);
+}
+
+// The extraction directory's own removal at a fatal end, refused for sharing
+// (a child's console host still holding it as its working directory): tried
+// again after a pause until it goes, within a bound when it never does.
+TEST_F(ExtractionFaults, ARemovalRefusedForSharingIsTriedAgain) {
+    const Record passing = extract(std::nullopt, true);
+    ASSERT_TRUE(passing.ended);
+    ASSERT_FALSE(exists(directory_));
+    // The subdirectory first, then the extraction directory.
+    ASSERT_EQ(passing.count("RemoveDirectoryA"), 2);
+    EXPECT_TRUE(passing.pauses.empty());
+
+    const Record once = extract(Fault{"RemoveDirectoryA", 2, Kind::sharingViolation, Mode::once}, true);
+    EXPECT_TRUE(once.ended);
+    EXPECT_EQ(once.count("RemoveDirectoryA"), 3);
+    EXPECT_EQ(once.pauses, std::vector<DWORD>{50});
+    expectNoDirectoryLeft();
+
+    const Record always = extract(Fault{"RemoveDirectoryA", 2, Kind::sharingViolation, Mode::fromThenOn}, true);
+    EXPECT_TRUE(always.ended);
+    EXPECT_EQ(always.count("RemoveDirectoryA"), 21);
+    EXPECT_EQ(always.pauses, std::vector<DWORD>(19, 50));
+    EXPECT_TRUE(exists(directory_));
+
+    // Another refusal is not waited for.
+    const Record denied = extract(Fault{"RemoveDirectoryA", 2, Kind::accessDenied, Mode::fromThenOn}, true);
+    EXPECT_TRUE(denied.ended);
+    EXPECT_EQ(denied.count("RemoveDirectoryA"), 2);
+    EXPECT_TRUE(denied.pauses.empty());
 }
 
 }  // namespace
