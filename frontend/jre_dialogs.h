@@ -20,3 +20,10 @@ void runLocateDownloadFlow(HWND progressWindow);
 // transfer.  Ends the process with message 20002 when the internet library
 // is missing and with message 20003 when every attempt failed.
 void downloadJre(HWND progressWindow, const wstring& location);
+
+// Called by the thread that ends the start after a cancel while the flow's
+// worker may be downloading: the transfer stops before its next chunk, its
+// partly written archive is closed and deleted, and the worker then waits
+// for the end of the process.  Returns once that is done, or after about
+// three seconds when a read does not return.
+void stopDownload();

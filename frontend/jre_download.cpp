@@ -69,6 +69,12 @@ bool transfer(DownloadServices& services, const DownloadTexts& texts, std::uint3
     std::vector<unsigned char> buffer(kDownloadChunkBytes);
     std::uint32_t received = 0;
     while (received < length) {
+        if (services.stopRequested()) {
+            abandonTarget(services, target);
+            logMessage(W("download stopped after %d of %d bytes"), static_cast<int>(received),
+                       static_cast<int>(length));
+            return false;
+        }
         const std::uint32_t wanted = length - received < kDownloadChunkBytes ? length - received : kDownloadChunkBytes;
         std::uint32_t got = 0;
         if (!services.read(buffer.data(), wanted, got)) {
@@ -139,6 +145,7 @@ bool downloadWithRetries(DownloadServices& services, const DownloadTexts& texts,
     }
     for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
         if (downloadOnce(services, usable, target)) return true;
+        if (services.stopRequested()) return false;
         services.sleep(kDownloadRetryPauseMilliseconds);
         logError(W("Retry JRE download"));
     }

@@ -57,6 +57,10 @@ public:
     virtual bool hasWindow() const = 0;
     virtual void showStatus(const wstring& text) = 0;
     virtual void setBar(int position) = 0;
+
+    // Whether the start was canceled while downloading: the transfer stops
+    // before its next chunk and no further attempt follows.
+    virtual bool stopRequested() const = 0;
 };
 
 // The status line's texts: message 20009 while connecting, message 20008
@@ -69,10 +73,11 @@ struct DownloadTexts {
 
 // One attempt: connect, learn the length (up to 20 queries, the URL reopened
 // after 300 ms between them), then read the body in chunks of 16,384 bytes
-// into `target`.  True when all announced bytes were stored.  A failed
-// attempt leaves no target file behind and every handle closed.
+// into `target`.  True when all announced bytes were stored.  A failed or
+// stopped attempt leaves no target file behind and every handle closed.
 bool downloadOnce(DownloadServices& services, const DownloadTexts& texts, const std::string& target);
 
 // Up to three attempts, each failure followed by a pause of 1000 ms and the
-// error line "Retry JRE download".  False when none succeeded.
+// error line "Retry JRE download".  False when none succeeded or the
+// download was stopped.
 bool downloadWithRetries(DownloadServices& services, const DownloadTexts& texts, const std::string& target);

@@ -7,6 +7,7 @@
 
 #include <wininet.h>
 
+#include <atomic>
 #include <optional>
 
 #include "frontend/jre_dialogs.h"
@@ -24,6 +25,21 @@ namespace {
 const wchar_t kInternetLibrary[] = L"wininet.dll";
 const wchar_t kUserAgent[] = L"tovrix download agent";
 const char kDownloadTarget[] = "jre.tar.gz";
+
+// Set by `stopDownload` on the thread that ends the start; the download's
+// own thread (the flow's worker) reads them.  Both sides write their own flag
+// before they read the other's, so either the download sees the stop or the
+// stopping thread sees the download and waits for it.
+std::atomic<bool> g_stopRequested{false};
+std::atomic<bool> g_downloading{false};
+constexpr int kStopWaitMilliseconds = 3000;
+constexpr int kStopPollMilliseconds = 20;
+
+// A stopped download's thread has nothing left to do: the process is being
+// ended by the thread that stopped it.
+[[noreturn]] void waitForTheEnd() {
+    for (;;) Sleep(INFINITE);
+}
 
 using InternetOpenUrlFunction = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, DWORD, DWORD, DWORD_PTR);
 using InternetOpenFunction = HINTERNET(WINAPI*)(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD);
@@ -140,6 +156,7 @@ public:
     bool hasWindow() const override { return window_ != nullptr; }
     void showStatus(const wstring& text) override { SetDlgItemTextW(window_, IDC_STATUS_LINE, text.c_str()); }
     void setBar(int position) override { setProgressPosition(window_, position); }
+    bool stopRequested() const override { return g_stopRequested.load(); }
 
 private:
     bool succeeded(bool done) {
@@ -181,6 +198,23 @@ void downloadJre(HWND progressWindow, const wstring& location) {
     if (!internet) fatalMessage(message::kNoInternetLibrary);
     InternetDownload services(*internet, progressWindow, location);
     const DownloadTexts texts{getMessageText(message::kConnecting), getMessageText(message::kDownloadProgress)};
-    if (!downloadWithRetries(services, texts, kDownloadTarget)) fatalMessage(message::kDownloadFailed);
+    g_downloading = true;
+    if (g_stopRequested) {
+        g_downloading = false;
+        waitForTheEnd();
+    }
+    const bool downloaded = downloadWithRetries(services, texts, kDownloadTarget);
+    g_downloading = false;
+    // Stopped: the target and every handle are closed, and the stopping
+    // thread removes the extraction directory; no failure message.
+    if (g_stopRequested) waitForTheEnd();
+    if (!downloaded) fatalMessage(message::kDownloadFailed);
     showStatusLine(progressWindow, false);
+}
+
+void stopDownload() {
+    g_stopRequested = true;
+    for (int waited = 0; g_downloading && waited < kStopWaitMilliseconds; waited += kStopPollMilliseconds)
+        Sleep(kStopPollMilliseconds);
+    if (g_downloading) logError(L"the download did not stop within %d ms", kStopWaitMilliseconds);
 }

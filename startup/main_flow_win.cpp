@@ -137,8 +137,13 @@ void handleMissingRuntime(HWND progressWindow) {
         // without the dialog: it is shown now, for the locate/download flow.
         // A cancel there ("Canceled installer", markers cleared) leaves no
         // runtime to start; the flow's worker may still be downloading, so
-        // the process ends here instead of going on beside it.
-        if (showProgressDialog(runLocateDownloadFlow) != 0) exitWithCleanup(1);
+        // the download is stopped (its partial archive would keep the
+        // extraction directory from being removed) and the process ends here
+        // instead of going on beside it.
+        if (showProgressDialog(runLocateDownloadFlow) != 0) {
+            stopDownload();
+            exitWithCleanup(1);
+        }
     } else {
         runLocateDownloadFlow(progressWindow);
     }

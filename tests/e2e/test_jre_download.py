@@ -213,9 +213,12 @@ def test_cancel_in_the_download_only_dialog_ends_the_start(tmp_path, temp):
     messages = run.messages
     assert "Downloading JRE" in messages and "Canceled installer" in messages, run.log.text
     assert "Done" not in messages and "extracting JRE" not in messages, run.log.text
-    # Nothing ran on after it but the removal of the extraction directory.
+    # Nothing ran on after it but the stop of the download and the removal
+    # of the extraction directory, which goes with its partial archive.
     after = messages[messages.index("Canceled installer") + 1:]
-    assert all(line.startswith(("emptying ", "attempting to delete ")) for line in after), run.log.text
+    assert after[0].startswith("download stopped after "), run.log.text
+    assert all(line.startswith(("emptying ", "attempting to delete ")) for line in after[1:]), run.log.text
+    assert not run.extraction_directory.exists(), run.log.text
     assert not record.exists()
     assert Markers.values() == {}
 

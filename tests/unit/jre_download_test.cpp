@@ -29,6 +29,7 @@ public:
     std::function<bool(int query)> lengthAnswers = [](int) { return true; };
     std::optional<std::size_t> readFailsAt;  // bytes delivered before the read fails
     std::optional<std::size_t> endsAt;       // bytes delivered before the body ends early
+    std::optional<int> stopAfterReads;       // the start is canceled after this many reads
 
     // The target.
     bool createFails = false;
@@ -127,6 +128,7 @@ public:
     bool hasWindow() const override { return window; }
     void showStatus(const wstring& text) override { statuses.push_back(text); }
     void setBar(int position) override { bars.push_back(position); }
+    bool stopRequested() const override { return stopAfterReads && reads >= *stopAfterReads; }
 
     bool allClosed() const { return sessions == 0 && urls == 0 && !targetOpen; }
 
@@ -257,6 +259,22 @@ TEST_F(JreDownload, AStatusFormatThatCannotTakeTheValuesIsReplaced) {
     ASSERT_TRUE(downloadWithRetries(fake, DownloadTexts{W(""), W("%s received")}, "jre.tar.gz"));
     EXPECT_TRUE(log_capture::contains(W("ERROR: the download status format cannot show its values: %s received")));
     EXPECT_EQ(fake.statuses.back(), W("0.02 MB of 0.02 MB (100.0%) at 0.0 kb/s"));
+}
+
+// A cancel while downloading: the transfer stops before its next chunk, the
+// partial target goes, every handle is closed and no further attempt
+// follows.
+TEST_F(JreDownload, AStoppedDownloadLeavesNothingAndIsNotRetried) {
+    FakeDownload fake = serving(5 * 16384);
+    fake.stopAfterReads = 2;
+    EXPECT_FALSE(downloadWithRetries(fake, kTexts, "jre.tar.gz"));
+    EXPECT_EQ(fake.reads, 2);
+    EXPECT_EQ(fake.openings, 1);
+    EXPECT_TRUE(fake.sleeps.empty());
+    EXPECT_FALSE(fake.targetExists);
+    EXPECT_TRUE(fake.allClosed());
+    EXPECT_TRUE(log_capture::contains(W("download stopped after 32768 of 81920 bytes")));
+    EXPECT_EQ(countLines(W("ERROR: Retry JRE download")), 0u);
 }
 
 }  // namespace
