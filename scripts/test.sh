@@ -5,16 +5,12 @@
 # fuzzer run briefly), the unit tests of both targets (Wine) and the
 # end-to-end tests (pytest, Wine, Xvfb), and prints how long each phase took.
 #
-# The end-to-end tests run in parallel with pytest-xdist: one worker per core
-# (TVX_E2E_WORKERS overrides the number, 0 runs them in this process), each
-# with its own copy of the Wine prefix, its own Xvfb display and wineserver
-# (tests/e2e/wine_prefix.py).  The tests mostly wait, and more workers than
-# cores are faster (on 2 cores, under a niced background load: 344 s with 2
-# workers, 237 s with 3, 200 s with 4), but with 4 workers two of five full
-# runs failed in 32-bit runs through a private prefix (a fault in a 64-bit
-# Wine process; an extraction directory still there after the fatal error),
-# which never failed with one worker per core; until that is understood the
-# default stays one worker per core.
+# The end-to-end tests run in parallel with pytest-xdist: two workers per
+# core (TVX_E2E_WORKERS overrides the number, 0 runs them in this process),
+# each with its own copy of the Wine prefix, its own Xvfb display and
+# wineserver (tests/e2e/wine_prefix.py).  The tests mostly wait (for Wine to
+# start a program, for dialogs, for the deletion helper's passes): on 2 cores
+# the suite took 324-342 s with one worker per core and 183-195 s with two.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -79,7 +75,7 @@ python=""
 for candidate in python3 /usr/bin/python3; do
   if "$candidate" -c "import pytest, xdist" 2>/dev/null; then python="$candidate"; break; fi
 done
-workers="${TVX_E2E_WORKERS:-$jobs}"
+workers="${TVX_E2E_WORKERS:-$((2 * jobs))}"
 if [ -z "$python" ]; then
   python=python3
   "$python" -c "import pytest" 2>/dev/null || python=/usr/bin/python3

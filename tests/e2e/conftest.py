@@ -2,8 +2,8 @@
 (one Xvfb and the prefix's wineserver, stopped at the end) and a clean launch
 log directory.
 
-Under pytest-xdist (scripts/test.sh runs ``-n N --dist loadgroup``, one
-worker per core) every worker process has its own prefix, display and
+Under pytest-xdist (scripts/test.sh runs ``-n N --dist loadgroup``, two
+workers per core) every worker process has its own prefix, display and
 wineserver (wine_prefix.py, harness.py), so tests are spread one by one;
 only the tests that share a module- or class-scoped fixture, which runs one
 program for several tests, stay together on one worker so that the fixture

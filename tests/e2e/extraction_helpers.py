@@ -203,9 +203,24 @@ class IsolatedPrefix:
             self.shell(f"mount -t overlay overlay -o lowerdir={shlex.quote(str(harness.BASE_PREFIX))},"
                        f"upperdir={shlex.quote(str(self.upper))},workdir={shlex.quote(str(root / 'work'))} "
                        f"{shlex.quote(str(self.prefix))}", check=True)
+            self._start_session()
         except BaseException:
             self.close()
             raise
+
+    def _start_session(self) -> None:
+        """One Wine session for the namespace's lifetime: a persistent
+        wineserver, whose system processes (services, the device host, the
+        desktop) a first program starts now with its output in a session log.
+        Those processes keep the Unix standard error of the program that
+        started them; started by a test's run, a later crash of one of them
+        printed into that run's captured error output (seen under load:
+        winedevice.exe faulting in ntoskrnl.exe), and a session that ended
+        between two runs was started again, output and all, by the next."""
+        with harness.session_warm_up() as warm_up:
+            log = shlex.quote(str(self.root / "session.log"))
+            self.shell(f"wineserver -p && timeout 60 wine {' '.join(shlex.quote(word) for word in warm_up)} "
+                       f">>{log} 2>&1", check=True, timeout=90)
 
     def shell(self, command: str, check: bool = False, timeout: float = 120) -> tuple[int, str]:
         """Runs a bash command inside; returns its exit code and output."""

@@ -33,6 +33,7 @@ of the test (``TempDir.private``), which keeps tests apart from each other.
 
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import fcntl
 import json
@@ -48,7 +49,7 @@ import tempfile
 import termios
 import time
 from pathlib import Path
-from typing import Iterable, Mapping, Sequence
+from typing import Iterable, Iterator, Mapping, Sequence
 
 import wine_prefix
 from block_layout import BlockLayout, BlockRecord, LocaleLayout, changed_copy, truncated_copy  # noqa: F401
@@ -217,14 +218,26 @@ def _start_keepalive(display: str) -> None:
     # needs the desktop (the watcher's EnumWindows does), and it keeps that
     # program's Unix standard error open until the session ends, so a test
     # reading the output of that program would wait for it until its timeout.
-    warm_up = [str(probe), "exit", "0"]
+    with session_warm_up() as warm_up:
+        subprocess.run(["wine", *warm_up], env=wine_env(None, display), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT, check=False)
+
+
+@contextlib.contextmanager
+def session_warm_up() -> Iterator[list]:
+    """The arguments of `wine` for a program that starts a Wine session's
+    system processes and its desktop: the probe through the dialog watcher
+    (whose EnumWindows needs the desktop), or the probe alone."""
+    probe = next(probe_path(t) for t in TARGETS if probe_path(t).exists())
     watcher = watcher_path(next(t for t in TARGETS if probe_path(t) == probe))
+    if not watcher.exists():
+        yield [str(probe), "exit", "0"]
+        return
     record = Path(tempfile.mkdtemp(prefix="tvx_warm_up_")) / "record.txt"
-    if watcher.exists():
-        warm_up = [str(watcher), "--out", windows_path(record), "--no-window-ok", "--", windows_path(probe), "exit", "0"]
-    subprocess.run(["wine", *warm_up], env=wine_env(None, display), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=DEFAULT_TIMEOUT, check=False)
-    shutil.rmtree(record.parent, ignore_errors=True)
+    try:
+        yield [str(watcher), "--out", windows_path(record), "--no-window-ok", "--", windows_path(probe), "exit", "0"]
+    finally:
+        shutil.rmtree(record.parent, ignore_errors=True)
 
 
 _prefix_ready = False
